@@ -1,0 +1,74 @@
+// The working folder and the two procedures of the tool's job, Copy Section
+// and Save, written once against a small front-end interface that the window
+// and the command-line tool both implement.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace splice {
+
+inline constexpr std::string_view kNoMapLoaded = "No map loaded.";
+inline constexpr std::string_view kChunkMember = "staredit\\scenario.chk";
+inline constexpr std::string_view kDefaultSection = "TILE";
+
+// What a procedure needs of its front end. Values are read afresh at each use.
+class FrontEnd {
+public:
+    virtual ~FrontEnd() = default;
+    virtual std::string mapEditPath() = 0;
+    virtual std::string mapSplicePath() = 0;
+    virtual std::string sectionName() = 0;
+    virtual void setStatus(const std::string& text) = 0;
+    // Let the front end repaint; no file is open at a yield point.
+    virtual void yield() = 0;
+    // A warning that the job would likely break the map; true means go on.
+    virtual bool confirm(const std::string& warning) = 0;
+};
+
+// How a procedure ended. On failure the status line keeps the failing step's
+// message and `error` says which file and what is wrong.
+struct Result {
+    bool ok = true;
+    std::string error;
+    explicit operator bool() const { return ok; }
+};
+
+// The working folder "temp" inside the program folder and its fixed names.
+class WorkFolder {
+public:
+    explicit WorkFolder(std::filesystem::path programFolder);
+
+    const std::filesystem::path& programFolder() const { return program_; }
+    std::filesystem::path folder() const;       // temp
+    std::filesystem::path editCopy() const;     // temp/~temp1.map
+    std::filesystem::path spliceCopy() const;   // temp/~temp2.map
+    std::filesystem::path extracted() const;    // temp/scenario.chk
+    std::filesystem::path firstChunk() const;   // temp/scenario1.chk
+    std::filesystem::path secondChunk() const;  // temp/scenario2.chk
+    std::filesystem::path tempChunk() const;    // temp/scenariox.chk
+    std::filesystem::path record() const;       // temp/~temp1.txt: which map Copy Section copied
+
+    // Deletes the working files that are ordinary files; anything else is left.
+    void cleanUp() const;
+    // Creates "temp" unless something of that name exists.
+    void ensureFolder() const;
+
+private:
+    std::filesystem::path program_;
+};
+
+// The executable's folder when it is writable, else the per-user data folder's
+// "graftwell", so that an installed copy still has a place to work.
+std::filesystem::path defaultProgramFolder();
+
+// Copy Section with the front end's section name.
+Result copySection(FrontEnd& fe, const WorkFolder& work);
+// Copy Section for several names in turn, each applied to the previous result.
+Result copySections(FrontEnd& fe, const WorkFolder& work, const std::vector<std::string>& names);
+// Save: put the temporary chunk file into the working copy and replace the map.
+Result save(FrontEnd& fe, const WorkFolder& work);
+
+} // namespace splice
