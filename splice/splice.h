@@ -49,7 +49,8 @@ public:
     std::filesystem::path firstChunk() const;   // temp/scenario1.chk
     std::filesystem::path secondChunk() const;  // temp/scenario2.chk
     std::filesystem::path tempChunk() const;    // temp/scenariox.chk
-    std::filesystem::path record() const;       // temp/~temp1.txt: which map Copy Section copied
+    std::filesystem::path record() const;       // temp/~record.txt: which map Copy Section copied
+    std::filesystem::path intermediate() const; // temp/~scenarioy.chk: between two sections of one run
 
     // Deletes the working files that are ordinary files; anything else is left.
     void cleanUp() const;
@@ -66,9 +67,15 @@ std::filesystem::path defaultProgramFolder();
 
 // Copy Section with the front end's section name.
 Result copySection(FrontEnd& fe, const WorkFolder& work);
-// Copy Section for several names in turn, each applied to the previous result.
+// Copy Section for several names in turn, each applied to the previous result;
+// a name given twice is refused.
 Result copySections(FrontEnd& fe, const WorkFolder& work, const std::vector<std::string>& names);
 // Save: put the temporary chunk file into the working copy and replace the map.
 Result save(FrontEnd& fe, const WorkFolder& work);
 
+} // namespace splice
+
+namespace splice {
+// Section names of a map's chunk file in walk order; empty when it cannot be read.
+std::vector<std::string> sectionNames(const std::filesystem::path& map);
 } // namespace splice

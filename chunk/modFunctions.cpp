@@ -1,0 +1,114 @@
+#include "modFunctions.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <limits>
+
+namespace chunk {
+
+namespace {
+
+// Chunk files beyond this are refused: no real map comes near it, and a hostile
+// one should not make us allocate without bound.
+constexpr uintmax_t kMaxChunkFile = 256u * 1024 * 1024;
+
+// The game's walk. `visit(pos)` sees each 1-based section start and returns
+// true to stop there; the result is that position, or 0 when the walk ends.
+template <typename Visit>
+int64_t walk(std::span<const uint8_t> data, Visit visit) {
+    const int64_t size = static_cast<int64_t>(data.size());
+    std::vector<bool> seen(data.size() + 1, false);
+    int64_t p = 1;
+    while (p >= 1 && size - (p - 1) >= 4) {
+        if (seen[static_cast<size_t>(p)]) return 0;  // a protection's loop
+        seen[static_cast<size_t>(p)] = true;
+        if (visit(p)) return p;
+        if (size - (p - 1) < 8) return 0;
+        p = p + 8 + readLength(data, static_cast<int32_t>(p + 4));
+    }
+    return 0;
+}
+
+} // namespace
+
+std::string normalizeName(std::string_view sectionName) {
+    if (sectionName.empty())
+        throw ChunkError("empty section name: a section name has 1 to 4 characters");
+    if (sectionName.size() > 4)
+        throw ChunkError("section name \"" + std::string(sectionName) +
+                         "\" is longer than 4 characters");
+    std::string name(sectionName);
+    name.resize(4, ' ');
+    return name;
+}
+
+int32_t readLength(std::span<const uint8_t> data, int32_t pos) {
+    if (pos < 1) throw ChunkError("bad position " + std::to_string(pos) + " for a length field");
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) {
+        const uint64_t at = static_cast<uint64_t>(pos) - 1 + static_cast<uint64_t>(i);
+        v = (v << 8) | (at < data.size() ? data[at] : 0u);
+    }
+    return static_cast<int32_t>(v);
+}
+
+int32_t findSection(std::span<const uint8_t> data, std::string_view name) {
+    const int64_t p = walk(data, [&](int64_t at) {
+        return std::memcmp(data.data() + (at - 1), name.data(), 4) == 0;
+    });
+    return p == 0 ? -1 : static_cast<int32_t>(p + 4);
+}
+
+std::vector<SectionInfo> walkSections(std::span<const uint8_t> data) {
+    std::vector<SectionInfo> out;
+    walk(data, [&](int64_t at) {
+        const auto lengthPos = static_cast<int32_t>(at + 4);
+        out.push_back({std::string(reinterpret_cast<const char*>(data.data() + (at - 1)), 4),
+                       lengthPos, readLength(data, lengthPos)});
+        return false;
+    });
+    return out;
+}
+
+std::vector<uint8_t> readFile(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (!std::filesystem::exists(status))
+        throw ChunkError(path.string() + ": file not found");
+    if (std::filesystem::is_directory(status))
+        throw ChunkError(path.string() + ": is a folder, not a chunk file");
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw ChunkError(path.string() + ": cannot open: " + std::strerror(errno));
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) throw ChunkError(path.string() + ": cannot read its size: " + ec.message());
+    if (size > kMaxChunkFile)
+        throw ChunkError(path.string() + ": chunk file of " + std::to_string(size) +
+                         " bytes is larger than the 256 MB limit");
+    std::vector<uint8_t> data(static_cast<size_t>(size));
+    in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    if (static_cast<uintmax_t>(in.gcount()) != size)
+        throw ChunkError(path.string() + ": read fewer bytes than the file holds");
+    return data;
+}
+
+} // namespace chunk
+
+namespace modFunctions {
+
+int32_t GetSectionOffset(const std::filesystem::path& path, std::string_view sectionName) {
+    const std::string name = chunk::normalizeName(sectionName);
+    const auto data = chunk::readFile(path);
+    return chunk::findSection(data, name);
+}
+
+int32_t GetSectionLength(const std::filesystem::path& path, std::string_view sectionName) {
+    const std::string name = chunk::normalizeName(sectionName);
+    const auto data = chunk::readFile(path);
+    const int32_t at = chunk::findSection(data, name);
+    if (at < 0)
+        throw chunk::ChunkError(path.string() + ": no section \"" + name + "\"");
+    return chunk::readLength(data, at);
+}
+
+} // namespace modFunctions

@@ -1,0 +1,172 @@
+// graftwell-cli: Copy Section and Save from the command line, for scripts.
+#include "archive.h"
+#include "modFunctions.h"
+#include "splice.h"
+
+#include <cstdio>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: graftwell-cli copy EDIT SPLICE [--section NAME]... [--force] [--work-dir DIR]\n"
+    "       graftwell-cli save EDIT [--work-dir DIR]\n"
+    "       graftwell-cli splice EDIT SPLICE [--section NAME]... [--force] [--work-dir DIR]\n"
+    "       graftwell-cli sections MAP\n"
+    "       graftwell-cli --help | --version\n";
+
+constexpr const char* kHelp =
+    "Copies one section of a map's scenario chunk file into another map.\n"
+    "\n"
+    "  copy EDIT SPLICE   build the spliced chunk file in the working folder:\n"
+    "                     EDIT's chunk file with its section NAME replaced by\n"
+    "                     SPLICE's section of that name\n"
+    "  save EDIT          put that chunk file into EDIT (run copy first)\n"
+    "  splice EDIT SPLICE copy, then save\n"
+    "  sections MAP       list MAP's sections: name, position of the length\n"
+    "                     field (from 1), declared length\n"
+    "\n"
+    "  --section NAME     section to copy (default TILE); give it several times\n"
+    "                     to copy several sections in one run, e.g. the terrain:\n"
+    "                     --section MTXM --section TILE --section ISOM\n"
+    "  --force            copy terrain even between maps of other size or tileset\n"
+    "  --work-dir DIR     folder that holds the working folder \"temp\" (default:\n"
+    "                     the program's folder, or ~/.local/share/graftwell)\n"
+    "\n"
+    "Each step's status is printed on its own line. Exit status: 0 done,\n"
+    "1 failed (the reason on stderr), 2 bad usage.\n";
+
+struct Options {
+    std::string command;
+    std::vector<std::string> positional;
+    std::vector<std::string> sections;
+    std::optional<std::string> workDir;
+    bool force = false;
+};
+
+class CliFrontEnd : public splice::FrontEnd {
+public:
+    CliFrontEnd(const Options& o) : o_(o) {}
+    std::string mapEditPath() override { return o_.positional.at(0); }
+    std::string mapSplicePath() override { return o_.positional.size() > 1 ? o_.positional[1] : ""; }
+    std::string sectionName() override {
+        return o_.sections.empty() ? std::string(splice::kDefaultSection) : o_.sections.front();
+    }
+    void setStatus(const std::string& text) override { std::cout << text << std::endl; }
+    void yield() override {}
+    bool confirm(const std::string& warning) override {
+        if (o_.force) std::cerr << "graftwell-cli: warning: " << warning << std::endl;
+        else refusedWarning = true;
+        return o_.force;
+    }
+    bool refusedWarning = false;
+
+private:
+    const Options& o_;
+};
+
+int usage(const std::string& why) {
+    std::cerr << "graftwell-cli: " << why << '\n' << kUsage;
+    return 2;
+}
+
+int report(const splice::Result& r, const CliFrontEnd& fe) {
+    if (r) return 0;
+    std::cerr << "graftwell-cli: error: " << r.error;
+    if (fe.refusedWarning) std::cerr << " (use --force to copy anyway)";
+    std::cerr << std::endl;
+    return 1;
+}
+
+std::string printable(const std::string& name) {
+    std::string out;
+    for (unsigned char c : name) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            char buf[5];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+        }
+    }
+    return out;
+}
+
+int listSections(const std::string& map) {
+    std::vector<uint8_t> data;
+    try {
+        data = archive::readMember(map, splice::kChunkMember);
+    } catch (const archive::ArchiveError& e) {
+        // A bare chunk file is listed too, so that extracted files can be inspected.
+        if (map.size() < 4 || map.compare(map.size() - 4, 4, ".chk") != 0) {
+            std::cerr << "graftwell-cli: error: " << e.what() << std::endl;
+            return 1;
+        }
+        try {
+            data = chunk::readFile(map);
+        } catch (const std::exception& e2) {
+            std::cerr << "graftwell-cli: error: " << e2.what() << std::endl;
+            return 1;
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "graftwell-cli: error: " << e.what() << std::endl;
+        return 1;
+    }
+    for (const auto& s : chunk::walkSections(data))
+        std::cout << printable(s.name) << '\t' << s.lengthPos << '\t' << s.length << '\n';
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) return usage("no command given");
+    if (args[0] == "--help" || args[0] == "-h") {
+        std::cout << kUsage << '\n' << kHelp;
+        return 0;
+    }
+    if (args[0] == "--version") {
+        std::cout << "graftwell-cli " << GRAFTWELL_VERSION << '\n';
+        return 0;
+    }
+
+    Options o;
+    o.command = args[0];
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--section" || a == "--work-dir") {
+            if (i + 1 >= args.size()) return usage(a + " needs a value");
+            (a == "--section" ? o.sections.push_back(args[++i]) : void(o.workDir = args[++i]));
+        } else if (a == "--force") {
+            o.force = true;
+        } else if (a.size() > 1 && a[0] == '-' && a != "--") {
+            return usage("unknown option " + a);
+        } else {
+            o.positional.push_back(a);
+        }
+    }
+
+    const bool copy = o.command == "copy" || o.command == "splice";
+    const size_t want = copy ? 2 : 1;
+    if (!copy && o.command != "save" && o.command != "sections")
+        return usage("unknown command " + o.command);
+    if (o.positional.size() != want)
+        return usage(o.command + " takes " + std::to_string(want) + (want == 1 ? " path" : " paths"));
+    if (o.command == "sections") return listSections(o.positional[0]);
+    if (!copy && (!o.sections.empty() || o.force))
+        return usage("save takes no --section or --force");
+
+    const splice::WorkFolder work(o.workDir ? std::filesystem::path(*o.workDir)
+                                            : splice::defaultProgramFolder());
+    CliFrontEnd fe(o);
+    if (copy) {
+        const splice::Result r = o.sections.size() > 1 ? splice::copySections(fe, work, o.sections)
+                                                       : splice::copySection(fe, work);
+        if (!r || o.command == "copy") return report(r, fe);
+    }
+    return report(splice::save(fe, work), fe);
+}

@@ -1,0 +1,143 @@
+#include "fileops.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fileops {
+
+namespace {
+
+[[noreturn]] void fail(const std::filesystem::path& path, const std::string& what, int err) {
+    throw std::runtime_error(path.string() + ": " + what + ": " + std::strerror(err));
+}
+
+// Closes on every path out, so an error never leaks a descriptor.
+class Fd {
+public:
+    Fd(const std::filesystem::path& path, int flags, mode_t mode = 0666) : path_(path) {
+        fd_ = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+        if (fd_ < 0) fail(path, errno == ENOENT ? "file not found" : "cannot open", errno);
+    }
+    ~Fd() { if (fd_ >= 0) ::close(fd_); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    void close() {
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0) fail(path_, "cannot close", errno);
+    }
+
+private:
+    std::filesystem::path path_;
+    int fd_ = -1;
+};
+
+void writeAll(int fd, const std::filesystem::path& path, const uint8_t* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail(path, "cannot write", errno);
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+}
+
+// Streams src into the open descriptor dst.
+void pump(const std::filesystem::path& src, int dst, const std::filesystem::path& dstPath) {
+    Fd in(src, O_RDONLY);
+    std::vector<uint8_t> buf(1 << 20);
+    for (;;) {
+        const ssize_t n = ::read(in.get(), buf.data(), buf.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail(src, "cannot read", errno);
+        }
+        if (n == 0) break;
+        writeAll(dst, dstPath, buf.data(), static_cast<size_t>(n));
+    }
+}
+
+} // namespace
+
+void copyFile(const std::filesystem::path& src, const std::filesystem::path& dst) {
+    struct stat st {};
+    if (::stat(src.c_str(), &st) != 0) fail(src, errno == ENOENT ? "file not found" : "cannot read", errno);
+    if (!S_ISREG(st.st_mode)) throw std::runtime_error(src.string() + ": not an ordinary file");
+    Fd out(dst, O_WRONLY | O_CREAT | O_TRUNC);
+    pump(src, out.get(), dst);
+    out.close();
+}
+
+void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes, bool append) {
+    Fd out(path, O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC));
+    writeAll(out.get(), path, bytes.data(), bytes.size());
+    out.close();
+}
+
+void replaceAtomically(const std::filesystem::path& src, const std::filesystem::path& target) {
+    struct stat old {};
+    const bool existed = ::stat(target.c_str(), &old) == 0;
+    const auto dir = target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
+    std::string tmpl = (dir / ("." + target.filename().string() + ".graftwell-XXXXXX")).string();
+    const int fd = ::mkstemp(tmpl.data());
+    if (fd < 0) fail(dir, "cannot create a file in the map's folder", errno);
+    const std::filesystem::path tmp = tmpl;
+    try {
+        {
+            struct Closer { int fd; ~Closer() { if (fd >= 0) ::close(fd); } } closer{fd};
+            pump(src, fd, tmp);
+            const mode_t mode = existed ? (old.st_mode & 07777) : 0644;
+            if (::fchmod(fd, mode) != 0) fail(tmp, "cannot set permissions", errno);
+            // Keep the owner when we may (root saving another user's map); not fatal otherwise.
+            if (existed && ::fchown(fd, old.st_uid, old.st_gid) != 0) { /* keep ours */ }
+            if (::fsync(fd) != 0) fail(tmp, "cannot sync", errno);
+            closer.fd = -1;
+            if (::close(fd) != 0) fail(tmp, "cannot close", errno);
+        }
+        if (::rename(tmp.c_str(), target.c_str()) != 0) fail(target, "cannot replace", errno);
+    } catch (...) {
+        ::unlink(tmp.c_str());
+        throw;
+    }
+    // The rename itself must reach the disk for the new map to survive a crash.
+    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+}
+
+uint64_t hashFile(const std::filesystem::path& path) {
+    Fd in(path, O_RDONLY);
+    std::vector<uint8_t> buf(1 << 20);
+    uint64_t h = 1469598103934665603ull;
+    for (;;) {
+        const ssize_t n = ::read(in.get(), buf.data(), buf.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail(path, "cannot read", errno);
+        }
+        if (n == 0) break;
+        for (ssize_t i = 0; i < n; ++i) h = (h ^ buf[static_cast<size_t>(i)]) * 1099511628211ull;
+    }
+    return h;
+}
+
+Stamp stampOf(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) fail(path, errno == ENOENT ? "file not found" : "cannot read", errno);
+    Stamp s;
+    s.size = static_cast<uintmax_t>(st.st_size);
+    s.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    s.hash = hashFile(path);
+    return s;
+}
+
+} // namespace fileops

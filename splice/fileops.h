@@ -1,0 +1,33 @@
+// File operations of the procedures, with errors that name the file. Not in
+// namespace splice: <fcntl.h> declares a function of that name.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fileops {
+
+// Byte copy through read/write, replacing dst; fails clearly when src is missing.
+void copyFile(const std::filesystem::path& src, const std::filesystem::path& dst);
+
+// Puts a copy of src in place of target in one rename: the copy is written to a
+// temporary file beside target, synced, given target's permission bits, then
+// renamed over it. At no instant is target missing or partly written.
+void replaceAtomically(const std::filesystem::path& src, const std::filesystem::path& target);
+
+void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes, bool append);
+
+// 64-bit FNV-1a of the file's bytes: enough to tell that a map changed.
+uint64_t hashFile(const std::filesystem::path& path);
+
+struct Stamp {
+    uintmax_t size = 0;
+    int64_t mtimeNs = 0;
+    uint64_t hash = 0;
+    bool operator==(const Stamp&) const = default;
+};
+Stamp stampOf(const std::filesystem::path& path);
+
+} // namespace fileops

@@ -1,0 +1,411 @@
+#include "splice.h"
+
+#include "archive.h"
+#include "fileops.h"
+#include "modFunctions.h"
+
+#include <algorithm>
+#include <fstream>
+#include <limits>
+#include <new>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace splice {
+
+namespace {
+
+// A refusal of ours, as opposed to a platform or component failure.
+class Refusal : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Runs a procedure's steps: each step puts its message up first; the first
+// failure ends the run with that message left in the status line.
+template <typename Body>
+Result run(Body body) {
+    try {
+        body();
+        return {};
+    } catch (const std::bad_alloc&) {
+        return {false, "out of memory"};
+    } catch (const std::exception& e) {
+        return {false, e.what()};
+    }
+}
+
+std::string quoted(const std::string& s) { return "\"" + s + "\""; }
+
+fs::path chosenMap(const std::string& path, const char* which) {
+    if (path == kNoMapLoaded || path.empty())
+        throw Refusal(std::string("no map chosen: pick the ") + which + " with Browse first");
+    return fs::path(path);
+}
+
+int32_t checked32(int64_t v, const fs::path& file) {
+    if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
+        throw Refusal(file.string() + ": position " + std::to_string(v) + " is out of the 32-bit range");
+    return static_cast<int32_t>(v);
+}
+
+std::vector<uint8_t> slice(const std::vector<uint8_t>& data, int64_t from1, int64_t count) {
+    const auto b = data.begin() + static_cast<std::ptrdiff_t>(from1 - 1);
+    return {b, b + static_cast<std::ptrdiff_t>(count)};
+}
+
+// A section's declared data must lie inside its file: a truncated section under
+// a full-length header would shift every section after it.
+void checkSection(const fs::path& file, const std::string& mapLabel, const std::string& name,
+                  int32_t lengthPos, int32_t length, uintmax_t fileSize) {
+    if (length < 0)
+        throw Refusal(mapLabel + ": section " + quoted(name) + " declares a negative length (" +
+                      std::to_string(length) + ") in " + file.string());
+    const int64_t end = static_cast<int64_t>(lengthPos) + 3 + length;  // last byte, 1-based
+    if (end > static_cast<int64_t>(fileSize))
+        throw Refusal(mapLabel + ": section " + quoted(name) + " declares " + std::to_string(length) +
+                      " bytes of data but its chunk file " + file.string() + " ends after " +
+                      std::to_string(fileSize - static_cast<uintmax_t>(lengthPos) - 3) + " of them");
+}
+
+// ---- terrain safety ------------------------------------------------------
+
+struct MapShape {
+    bool hasDim = false, hasEra = false;
+    uint16_t width = 0, height = 0, tileset = 0;
+};
+
+MapShape shapeOf(const std::vector<uint8_t>& data) {
+    MapShape s;
+    auto u16 = [&](int32_t pos) -> uint16_t {
+        const auto at = static_cast<size_t>(pos - 1);
+        return static_cast<uint16_t>(data[at] | (data[at + 1] << 8));
+    };
+    auto dataOf = [&](const char* name, int32_t need, auto use) {
+        const int32_t at = chunk::findSection(data, name);
+        if (at < 0) return false;
+        const int32_t len = chunk::readLength(data, at);
+        if (len < need || static_cast<int64_t>(at) + 3 + need > static_cast<int64_t>(data.size())) return false;
+        use(at + 4);
+        return true;
+    };
+    s.hasDim = dataOf("DIM ", 4, [&](int32_t d) { s.width = u16(d); s.height = u16(d + 2); });
+    s.hasEra = dataOf("ERA ", 2, [&](int32_t d) { s.tileset = u16(d); });
+    return s;
+}
+
+int32_t fixedSize(const std::string& name) {
+    if (name == "DIM ") return 4;
+    if (name == "ERA ") return 2;
+    if (name == "OWNR" || name == "SIDE") return 12;
+    if (name == "SPRP") return 4;
+    return -1;
+}
+
+bool isTerrain(const std::string& name) { return name == "MTXM" || name == "TILE" || name == "ISOM"; }
+
+// Sections that the map's dimensions or tileset give meaning to must not move
+// between maps that differ in them; fixed-size sections must keep their size.
+void checkCompatible(FrontEnd& fe, const fs::path& first, const fs::path& second, const std::string& name) {
+    const auto a = chunk::readFile(first);
+    const auto b = chunk::readFile(second);
+    if (const int32_t size = fixedSize(name); size >= 0) {
+        const int32_t at = chunk::findSection(b, name);
+        if (at >= 0 && chunk::readLength(b, at) != size)
+            throw Refusal("the map to splice has a " + quoted(name) + " section of " +
+                          std::to_string(chunk::readLength(b, at)) + " bytes; it must have " +
+                          std::to_string(size));
+    }
+    if (!isTerrain(name)) return;
+    const MapShape x = shapeOf(a), y = shapeOf(b);
+    std::string warning;
+    if (x.hasDim && y.hasDim && (x.width != y.width || x.height != y.height))
+        warning = "the maps differ in size: the map to edit is " + std::to_string(x.width) + "x" +
+                  std::to_string(x.height) + ", the map to splice " + std::to_string(y.width) + "x" +
+                  std::to_string(y.height);
+    if (x.hasEra && y.hasEra && x.tileset != y.tileset)
+        warning += std::string(warning.empty() ? "the maps" : "; they also") +
+                   " differ in tileset: the map to edit has tileset " + std::to_string(x.tileset) +
+                   ", the map to splice tileset " + std::to_string(y.tileset);
+    if (warning.empty()) return;
+    warning = "Copying " + quoted(name) + " between these maps makes a broken map: " + warning + ".";
+    if (!fe.confirm(warning)) throw Refusal(warning);
+}
+
+// ---- record of what Copy Section copied -----------------------------------
+
+struct Record {
+    std::string map;
+    fileops::Stamp mapStamp;
+    fileops::Stamp chunkStamp;
+};
+
+fs::path canonicalMap(const fs::path& p) { return fs::weakly_canonical(fs::absolute(p)); }
+
+void writeRecord(const WorkFolder& work, const Record& r) {
+    std::ostringstream out;
+    out << "graftwell-record 1\n" << r.map << '\n'
+        << r.mapStamp.size << ' ' << r.mapStamp.mtimeNs << ' ' << r.mapStamp.hash << '\n'
+        << r.chunkStamp.size << ' ' << r.chunkStamp.mtimeNs << ' ' << r.chunkStamp.hash << '\n';
+    const std::string s = out.str();
+    const fs::path tmp = work.record().string() + ".new";
+    fileops::writeFile(tmp, std::vector<uint8_t>(s.begin(), s.end()), false);
+    fs::rename(tmp, work.record());
+}
+
+bool readRecord(const WorkFolder& work, Record& r) {
+    std::ifstream in(work.record());
+    std::string magic;
+    if (!std::getline(in, magic) || magic != "graftwell-record 1") return false;
+    if (!std::getline(in, r.map)) return false;
+    in >> r.mapStamp.size >> r.mapStamp.mtimeNs >> r.mapStamp.hash >> r.chunkStamp.size >>
+        r.chunkStamp.mtimeNs >> r.chunkStamp.hash;
+    return static_cast<bool>(in);
+}
+
+// ---- Copy Section ---------------------------------------------------------
+
+// Steps 12 to 30 for one name: `first` with its section replaced by the whole
+// section of the same name from `second`, written to `out`.
+void spliceOne(FrontEnd& fe, const fs::path& first, const fs::path& second, const fs::path& out) {
+    auto name = [&] { return chunk::normalizeName(fe.sectionName()); };
+    auto status = [&](const char* msg) { fe.setStatus(msg); };
+
+    const int32_t a1 = modFunctions::GetSectionOffset(first, fe.sectionName());
+    status("Grabbing data from first map...");
+    if (a1 < 0)
+        throw Refusal("the map to edit has no section " + quoted(name()) + " (its chunk file " +
+                      first.string() + ")");
+    std::vector<uint8_t> leading;
+    {
+        const auto data = chunk::readFile(first);
+        leading = slice(data, 1, checked32(int64_t{a1} - 5, first));
+    }
+    fe.yield();
+
+    status("Creating temporary chk file...");
+    fileops::writeFile(out, {}, false);
+    fe.yield();
+
+    status("Inserting data to temporary chk file...");
+    fileops::writeFile(out, leading, false);
+    leading = {};
+    fe.yield();
+
+    status("Checking offset and length of section...");
+    const int32_t a2 = modFunctions::GetSectionOffset(second, fe.sectionName());
+    if (a2 < 0)
+        throw Refusal("the map to splice has no section " + quoted(name()) + " (its chunk file " +
+                      second.string() + ")");
+    const int32_t p2 = checked32(int64_t{a2} - 4, second);
+    const int32_t n2 = modFunctions::GetSectionLength(second, fe.sectionName());
+    checkSection(second, "the map to splice", name(), a2, n2, fs::file_size(second));
+    fe.yield();
+
+    status("Grabbing section from second map...");
+    std::vector<uint8_t> section;
+    {
+        const auto data = chunk::readFile(second);
+        checkSection(second, "the map to splice", name(), a2, n2, data.size());
+        section = slice(data, p2, int64_t{8} + n2);
+    }
+    fe.yield();
+
+    status("Inserting data to temporary chk file...");
+    fileops::writeFile(out, section, true);
+    section = {};
+    fe.yield();
+
+    status("Checking offset and length of rest of file...");
+    const int32_t b1 = modFunctions::GetSectionOffset(first, fe.sectionName());
+    if (b1 < 0)
+        throw Refusal(first.string() + ": section " + quoted(name()) + " is gone from the chunk file");
+    const int32_t n1 = modFunctions::GetSectionLength(first, fe.sectionName());
+    checkSection(first, "the map to edit", name(), b1, n1, fs::file_size(first));
+    const int32_t start = checked32(int64_t{b1} + 4 + n1, first);
+    fe.yield();
+
+    status("Grabbing data from first map...");
+    std::vector<uint8_t> trailing;
+    {
+        const auto data = chunk::readFile(first);
+        checkSection(first, "the map to edit", name(), b1, n1, data.size());
+        trailing = slice(data, start, static_cast<int64_t>(data.size()) - start + 1);
+    }
+    fe.yield();
+
+    status("Inserting data to temporary chk file...");
+    fileops::writeFile(out, trailing, true);
+    fe.yield();
+}
+
+// Front end whose section name is fixed for one pass of a several-name run.
+class OneName : public FrontEnd {
+public:
+    OneName(FrontEnd& inner, std::string name) : inner_(inner), name_(std::move(name)) {}
+    std::string mapEditPath() override { return inner_.mapEditPath(); }
+    std::string mapSplicePath() override { return inner_.mapSplicePath(); }
+    std::string sectionName() override { return name_; }
+    void setStatus(const std::string& text) override { inner_.setStatus(text); }
+    void yield() override { inner_.yield(); }
+    bool confirm(const std::string& warning) override { return inner_.confirm(warning); }
+
+private:
+    FrontEnd& inner_;
+    std::string name_;
+};
+
+Result copyRun(FrontEnd& fe, const WorkFolder& work, const std::vector<std::string>* names) {
+    return run([&] {
+        fe.setStatus("Deleting temp files...");
+        // Refuse what cannot work before the working folder is touched.
+        chosenMap(fe.mapEditPath(), "map to edit");
+        chosenMap(fe.mapSplicePath(), "map to splice");
+        std::vector<std::string> normalized;
+        if (names) {
+            if (names->empty()) throw Refusal("no section name given");
+            for (const auto& n : *names) {
+                const std::string k = chunk::normalizeName(n);
+                if (std::find(normalized.begin(), normalized.end(), k) != normalized.end())
+                    throw Refusal("section " + quoted(k) + " is named twice");
+                normalized.push_back(k);
+            }
+        } else {
+            chunk::normalizeName(fe.sectionName());
+        }
+        work.cleanUp();
+        work.ensureFolder();
+        fe.yield();
+
+        fe.setStatus("Copying maps...");
+        const fs::path editMap = chosenMap(fe.mapEditPath(), "map to edit");
+        // Save later checks the map against this stamp; the copy must match it,
+        // or the map changed while it was being copied.
+        const fileops::Stamp stamp = fileops::stampOf(editMap);
+        fileops::copyFile(editMap, work.editCopy());
+        if (fileops::hashFile(work.editCopy()) != stamp.hash)
+            throw Refusal(editMap.string() + ": the map changed while it was being copied");
+        fileops::copyFile(chosenMap(fe.mapSplicePath(), "map to splice"), work.spliceCopy());
+        fe.yield();
+
+        fe.setStatus("Extracting scenario.chk...");
+        archive::extract(work.editCopy(), kChunkMember, work.folder());
+        fs::rename(work.extracted(), work.firstChunk());
+        archive::extract(work.spliceCopy(), kChunkMember, work.folder());
+        fs::rename(work.extracted(), work.secondChunk());
+        fe.yield();
+
+        if (!names) {
+            checkCompatible(fe, work.firstChunk(), work.secondChunk(), chunk::normalizeName(fe.sectionName()));
+            spliceOne(fe, work.firstChunk(), work.secondChunk(), work.tempChunk());
+        } else {
+            for (size_t i = 0; i < normalized.size(); ++i) {
+                OneName one(fe, (*names)[i]);
+                fs::path first = work.firstChunk();
+                if (i > 0) {
+                    fs::rename(work.tempChunk(), work.intermediate());
+                    first = work.intermediate();
+                }
+                checkCompatible(one, first, work.secondChunk(), normalized[i]);
+                spliceOne(one, first, work.secondChunk(), work.tempChunk());
+            }
+        }
+
+        Record r;
+        r.map = canonicalMap(editMap).string();
+        r.mapStamp = stamp;
+        r.chunkStamp = fileops::stampOf(work.tempChunk());
+        writeRecord(work, r);
+        fe.setStatus("Done!");
+    });
+}
+
+// ---- Save -----------------------------------------------------------------
+
+void checkWritable(const fs::path& map) {
+    struct stat st {};
+    if (::stat(map.c_str(), &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        throw Refusal(map.string() + ": the map is read-only; nothing was changed");
+    if (::access(map.c_str(), W_OK) != 0)
+        throw Refusal(map.string() + ": the map cannot be written; nothing was changed");
+    const fs::path dir = map.parent_path();
+    if (::access(dir.c_str(), W_OK) != 0)
+        throw Refusal(dir.string() + ": the map's folder cannot be written; nothing was changed");
+}
+
+} // namespace
+
+Result copySection(FrontEnd& fe, const WorkFolder& work) { return copyRun(fe, work, nullptr); }
+
+Result copySections(FrontEnd& fe, const WorkFolder& work, const std::vector<std::string>& names) {
+    return copyRun(fe, work, &names);
+}
+
+Result save(FrontEnd& fe, const WorkFolder& work) {
+    return run([&] {
+        fe.setStatus("Adding temp chk file to temp map...");
+        const fs::path map = canonicalMap(chosenMap(fe.mapEditPath(), "map to edit"));
+        const std::string again = ": run Copy Section first; nothing was changed";
+        if (!fs::is_regular_file(work.editCopy()))
+            throw Refusal("the working folder " + work.folder().string() + " holds no working copy of a map" + again);
+        if (!fs::is_regular_file(work.tempChunk()))
+            throw Refusal("the working folder " + work.folder().string() + " holds no temporary chunk file" + again);
+        Record r;
+        if (!readRecord(work, r))
+            throw Refusal("the working folder " + work.folder().string() +
+                          " does not say which map Copy Section copied" + again);
+        if (r.map != map.string())
+            throw Refusal("the working files were made for " + r.map + ", not for " + map.string() + again);
+        if (!fs::exists(map))
+            throw Refusal(map.string() + ": the map is gone since Copy Section" + again);
+        if (!(fileops::stampOf(map) == r.mapStamp))
+            throw Refusal(map.string() + ": the map has changed on disk since Copy Section" + again);
+        if (!(fileops::stampOf(work.tempChunk()) == r.chunkStamp))
+            throw Refusal(work.tempChunk().string() + ": the temporary chunk file has changed since Copy Section" + again);
+        checkWritable(map);
+
+        archive::add(work.editCopy(), work.tempChunk(), kChunkMember);
+        if (archive::readMember(work.editCopy(), kChunkMember) != chunk::readFile(work.tempChunk()))
+            throw Refusal(work.editCopy().string() +
+                          ": the chunk file read back from the working copy differs from " +
+                          work.tempChunk().string() + "; the map was not changed");
+        fe.yield();
+
+        // The old map is replaced, not deleted, in the next step: it stays
+        // whole on disk until the new one takes its name in a single rename.
+        fe.setStatus("Deleting old map file...");
+        const fs::path target = canonicalMap(chosenMap(fe.mapEditPath(), "map to edit"));
+        if (target != map)
+            throw Refusal("the map to edit changed during Save; nothing was changed");
+        checkWritable(target);
+        fe.yield();
+
+        fe.setStatus("Copying modified map...");
+        fileops::replaceAtomically(work.editCopy(), target);
+        // The saved map is now the one the working files belong to, so a
+        // second Save after the same Copy Section is accepted.
+        r.mapStamp = fileops::stampOf(target);
+        writeRecord(work, r);
+        fe.yield();
+
+        fe.setStatus("Save successful!");
+    });
+}
+
+std::vector<std::string> sectionNames(const fs::path& map) {
+    try {
+        const auto data = archive::readMember(map, kChunkMember);
+        std::vector<std::string> names;
+        for (const auto& s : chunk::walkSections(data))
+            if (std::find(names.begin(), names.end(), s.name) == names.end()) names.push_back(s.name);
+        return names;
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+} // namespace splice

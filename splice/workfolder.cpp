@@ -1,0 +1,48 @@
+#include "splice.h"
+
+#include <cstdlib>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace splice {
+
+WorkFolder::WorkFolder(fs::path programFolder) : program_(std::move(programFolder)) {}
+
+fs::path WorkFolder::folder() const { return program_ / "temp"; }
+fs::path WorkFolder::editCopy() const { return folder() / "~temp1.map"; }
+fs::path WorkFolder::spliceCopy() const { return folder() / "~temp2.map"; }
+fs::path WorkFolder::extracted() const { return folder() / "scenario.chk"; }
+fs::path WorkFolder::firstChunk() const { return folder() / "scenario1.chk"; }
+fs::path WorkFolder::secondChunk() const { return folder() / "scenario2.chk"; }
+fs::path WorkFolder::tempChunk() const { return folder() / "scenariox.chk"; }
+fs::path WorkFolder::record() const { return folder() / "~record.txt"; }
+fs::path WorkFolder::intermediate() const { return folder() / "~scenarioy.chk"; }
+
+void WorkFolder::cleanUp() const {
+    // The record goes first: without it Save refuses the half-rebuilt files.
+    for (const fs::path& p : {record(), editCopy(), spliceCopy(), firstChunk(), secondChunk(),
+                              tempChunk(), intermediate()}) {
+        if (fs::is_regular_file(fs::symlink_status(p))) fs::remove(p);
+    }
+}
+
+void WorkFolder::ensureFolder() const {
+    // Anything named "temp", a plain file included, counts; the copies then fail clearly.
+    if (!fs::exists(fs::symlink_status(folder()))) fs::create_directory(folder());
+}
+
+fs::path defaultProgramFolder() {
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec && ::access(exe.parent_path().c_str(), W_OK) == 0) return exe.parent_path();
+    fs::path base;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) base = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home) base = fs::path(home) / ".local/share";
+    else base = fs::temp_directory_path();
+    const fs::path dir = base / "graftwell";
+    fs::create_directories(dir, ec);
+    return dir;
+}
+
+} // namespace splice
