@@ -2,9 +2,12 @@
 // (protected maps included) and replaces one member without rewriting the rest.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -22,14 +25,35 @@ inline constexpr uint64_t kMaxMemberSize = 256ull * 1024 * 1024;
 // the file is no map archive, lacks the member, or the member cannot be decoded.
 std::vector<uint8_t> readMember(const std::filesystem::path& archivePath, std::string_view member);
 
+// Same, on archive bytes already in memory; `label` names them in error messages.
+std::vector<uint8_t> readMember(std::span<const uint8_t> archiveBytes, std::string_view member,
+                                const std::string& label);
+
 // Writes the member to destFolder/<member name after its last backslash>.
 // On failure nothing is left behind at that path.
 void extract(const std::filesystem::path& archivePath, std::string_view member,
              const std::filesystem::path& destFolder);
 
+// What replacing a member appends: `tail` goes at the archive's current end, then
+// the 32 bytes of `header` overwrite the header at `headerPos`. Until the header
+// is written the archive reads exactly as before.
+struct Appendix {
+    std::vector<uint8_t> tail;
+    std::array<uint8_t, 32> header{};
+    uint64_t headerPos = 0;
+};
+
+// Plans replacing (or adding) `name` with `data` in the archive given by its bytes.
+Appendix planAdd(std::span<const uint8_t> archiveBytes, std::span<const uint8_t> data,
+                 std::string_view name, const std::string& label);
+
+// planAdd applied to a copy of the bytes.
+std::vector<uint8_t> addInMemory(std::span<const uint8_t> archiveBytes, std::span<const uint8_t> data,
+                                 std::string_view name, const std::string& label);
+
 // Replaces (or adds) the member `name` with the bytes of sourceFile, in place:
-// the existing bytes stay, new data and tables are appended and the header is
-// repointed. Every other member reads as before.
+// the existing bytes stay, new data and tables are appended and synced, and only
+// then is the header repointed. Every other member reads as before.
 void add(const std::filesystem::path& archivePath, const std::filesystem::path& sourceFile,
          std::string_view name);
 
