@@ -1,9 +1,324 @@
 #include "archive.h"
+
+#include "codec.h"
+#include "crypt.h"
+#include "layout.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <set>
+#include <utility>
+
 namespace archive {
-std::vector<uint8_t> readMember(const std::filesystem::path& p, std::string_view) { throw ArchiveError(p.string() + ": not yet"); }
-std::vector<uint8_t> readMember(std::span<const uint8_t>, std::string_view, const std::string& l) { throw ArchiveError(l + ": not yet"); }
-void extract(const std::filesystem::path& p, std::string_view, const std::filesystem::path&) { throw ArchiveError(p.string() + ": not yet"); }
-Appendix planAdd(std::span<const uint8_t>, std::span<const uint8_t>, std::string_view, const std::string& l) { throw ArchiveError(l + ": not yet"); }
-std::vector<uint8_t> addInMemory(std::span<const uint8_t>, std::span<const uint8_t>, std::string_view, const std::string& l) { throw ArchiveError(l + ": not yet"); }
-void add(const std::filesystem::path& p, const std::filesystem::path&, std::string_view) { throw ArchiveError(p.string() + ": not yet"); }
+namespace fs = std::filesystem;
+using namespace layout;
+
+namespace {
+
+// Maps are a few megabytes; anything far beyond is refused before it is read.
+constexpr uint64_t kMaxArchiveSize = 2 * kMaxMemberSize;
+// A hash table copied in full is bounded too: a hostile count would ask for gigabytes.
+constexpr uint64_t kMaxHashEntries = 1u << 22;
+
+[[noreturn]] void failErrno(const fs::path& path, const std::string& what) {
+    throw ArchiveError(path.string() + ": " + what + ": " + std::strerror(errno));
 }
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+std::vector<uint8_t> readAll(int fd, const fs::path& path, uint64_t limit, const char* what) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        failErrno(path, "cannot read");
+    if (!S_ISREG(st.st_mode))
+        throw ArchiveError(path.string() + ": not a regular file");
+    if (static_cast<uint64_t>(st.st_size) > limit)
+        throw ArchiveError(path.string() + ": " + what + " of " + std::to_string(st.st_size) +
+                           " bytes is larger than the " + std::to_string(limit >> 20) + " MB limit");
+    std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            failErrno(path, "cannot read");
+        if (n == 0)
+            break; // shrank while being read; what is there is what counts
+        done += static_cast<size_t>(n);
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+std::vector<uint8_t> readFile(const fs::path& path, uint64_t limit, const char* what) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        if (errno == ENOENT)
+            throw ArchiveError(path.string() + ": file not found");
+        failErrno(path, "cannot open");
+    }
+    return readAll(fd.get(), path, limit, what);
+}
+
+void writeAt(int fd, const fs::path& path, const uint8_t* data, size_t size, uint64_t pos) {
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(pos));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            failErrno(path, "cannot write");
+        data += n;
+        size -= static_cast<size_t>(n);
+        pos += static_cast<uint64_t>(n);
+    }
+}
+
+void sync(int fd, const fs::path& path) {
+    if (::fsync(fd) != 0)
+        failErrno(path, "cannot flush to disk");
+}
+
+enum class Style { Plain, Implode, Zlib };
+
+// The member's data in the archive's sector layout.
+std::vector<uint8_t> encode(std::span<const uint8_t> data, uint32_t sectorSize, Style style, bool encrypted,
+                            uint32_t key) {
+    const size_t sectors = (data.size() + sectorSize - 1) / sectorSize;
+    if (style == Style::Plain) {
+        std::vector<uint8_t> out(data.begin(), data.end());
+        if (encrypted)
+            for (size_t i = 0; i < sectors; ++i)
+                crypt::encrypt(out.data() + i * size_t{sectorSize},
+                               std::min<size_t>(sectorSize, out.size() - i * size_t{sectorSize}),
+                               key + static_cast<uint32_t>(i));
+        return out;
+    }
+    std::vector<uint8_t> out((sectors + 1) * 4);
+    for (size_t i = 0; i < sectors; ++i) {
+        store32(out.data() + i * 4, static_cast<uint32_t>(out.size()));
+        const auto raw = data.subspan(i * size_t{sectorSize}, std::min<size_t>(sectorSize, data.size() - i * size_t{sectorSize}));
+        auto packed = style == Style::Implode ? codec::implode(raw) : codec::compressZlib(raw);
+        std::vector<uint8_t> sector = packed ? std::move(*packed) : std::vector<uint8_t>(raw.begin(), raw.end());
+        if (encrypted)
+            crypt::encrypt(sector.data(), sector.size(), key + static_cast<uint32_t>(i));
+        out.insert(out.end(), sector.begin(), sector.end());
+    }
+    store32(out.data() + sectors * 4, static_cast<uint32_t>(out.size()));
+    if (encrypted)
+        crypt::encrypt(out.data(), (sectors + 1) * 4, key - 1);
+    return out;
+}
+
+// A free slot for a new entry that the game's look-up will reach: its start slot when
+// that is free; otherwise, as the scan then covers the whole table, a deleted slot
+// (filling one changes no other look-up) or else an empty one.
+std::optional<size_t> freeSlot(const std::vector<HashEntry>& table, std::string_view name) {
+    const size_t start = crypt::hashString(name, crypt::kTablePosition) & (table.size() - 1);
+    if (table[start].block == kEmpty || table[start].block == kDeleted)
+        return start;
+    for (const uint32_t wanted : {kDeleted, kEmpty})
+        for (size_t i = 0; i < table.size(); ++i)
+            if (table[(start + i) % table.size()].block == wanted)
+                return (start + i) % table.size();
+    return std::nullopt;
+}
+
+} // namespace
+
+std::vector<uint8_t> readMember(std::span<const uint8_t> archiveBytes, std::string_view member,
+                                const std::string& label) {
+    return View(archiveBytes, label).read(member);
+}
+
+std::vector<uint8_t> readMember(const fs::path& archivePath, std::string_view member) {
+    const auto bytes = readFile(archivePath, kMaxArchiveSize, "the archive");
+    return readMember(bytes, member, archivePath.string());
+}
+
+void extract(const fs::path& archivePath, std::string_view member, const fs::path& destFolder) {
+    const auto data = readMember(archivePath, member);
+    const size_t slash = member.rfind('\\');
+    const fs::path dest = destFolder / std::string(slash == std::string_view::npos ? member : member.substr(slash + 1));
+    Fd fd(::open(dest.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (fd.get() < 0)
+        failErrno(dest, "cannot create");
+    try {
+        writeAt(fd.get(), dest, data.data(), data.size(), 0);
+        if (::close(fd.release()) != 0)
+            failErrno(dest, "cannot write");
+    } catch (...) {
+        ::unlink(dest.c_str());
+        throw;
+    }
+}
+
+Appendix planAdd(std::span<const uint8_t> archiveBytes, std::span<const uint8_t> data, std::string_view name,
+                 const std::string& label) {
+    const auto fail = [&](const std::string& what) -> void { throw ArchiveError(label + ": " + what); };
+    if (data.size() > kMaxMemberSize)
+        fail("the new " + std::string(name) + " is larger than the 256 MB limit");
+    const View view(archiveBytes, label);
+    const Header& header = view.header();
+    if (header.sectorSize == 0)
+        fail("the sector size shift overflows; the archive cannot hold new data");
+
+    std::vector<HashEntry> hashes = view.hashes();
+    std::vector<BlockEntry> blocks = view.blocks();
+    const auto found = view.find(name);
+    const auto oldBlock = found ? view.usableBlock(*found) : std::nullopt;
+
+    // Stored like the member it replaces, so the map keeps its character; never
+    // with the adjusted key or the single-unit flag, which only confuse readers.
+    Style style = Style::Implode;
+    bool encrypted = false;
+    if (oldBlock) {
+        const BlockEntry& old = blocks[*oldBlock];
+        if (old.flags & kImploded)
+            style = Style::Implode;
+        else if (old.flags & kCompressed)
+            style = view.firstSectorMask(old, name) == kMaskZlib ? Style::Zlib : Style::Implode;
+        else
+            style = Style::Plain;
+        encrypted = old.flags & (kEncrypted | kAdjustedKey);
+    }
+
+    const uint64_t end = archiveBytes.size();
+    if (end < header.pos)
+        fail("archive ends before its header");
+    BlockEntry entry;
+    entry.offset = 0; // set below, once the position is checked
+    entry.fileSize = static_cast<uint32_t>(data.size());
+    entry.flags = kExists | (style == Style::Implode ? kImploded : style == Style::Zlib ? kCompressed : 0) |
+                  (encrypted ? kEncrypted : 0);
+    const auto encoded = encode(data, header.sectorSize, style, encrypted, crypt::plainKey(name));
+    entry.storedSize = static_cast<uint32_t>(encoded.size());
+
+    // Reuse the member's block entry unless another entry shares it; otherwise a fresh
+    // index that no hash entry refers to, so no hidden entry comes to life.
+    std::set<uint32_t> referenced;
+    for (size_t i = 0; i < hashes.size(); ++i)
+        if (hashes[i].block != kDeleted && (!found || i != *found))
+            referenced.insert(hashes[i].block & kBlockIndexMask);
+    uint32_t index = 0;
+    bool hashChanged = false;
+    if (found && (hashes[*found].block & kBlockIndexMask) < blocks.size() &&
+        !referenced.count(hashes[*found].block & kBlockIndexMask)) {
+        index = hashes[*found].block & kBlockIndexMask;
+    } else {
+        index = static_cast<uint32_t>(blocks.size());
+        while (referenced.count(index))
+            ++index;
+        blocks.resize(size_t{index} + 1);
+        hashChanged = true;
+    }
+
+    // The hash table is copied when it changes or when it runs past the end of the
+    // file (appended bytes would become entries); missing entries read as deleted.
+    const uint32_t hashCount = header.hashCount();
+    const bool copyHashes = hashChanged || hashes.size() < hashCount;
+    if (copyHashes) {
+        if (hashCount == 0)
+            fail("the archive's hash table has no entries; a member cannot be added");
+        if (hashCount > kMaxHashEntries)
+            fail("the archive's hash table declares " + std::to_string(hashCount) + " entries, too many to copy");
+        HashEntry deleted;
+        deleted.block = kDeleted;
+        hashes.resize(hashCount, deleted);
+        if (found) {
+            hashes[*found].block = index;
+        } else {
+            const auto slot = freeSlot(hashes, name);
+            if (!slot)
+                fail("the archive's hash table is full");
+            hashes[*slot] = {crypt::hashString(name, crypt::kNameA), crypt::hashString(name, crypt::kNameB), 0, 0,
+                             index};
+        }
+    }
+
+    const uint64_t dataPos = end;
+    const uint64_t blockPos = dataPos + encoded.size();
+    const uint64_t hashPos = blockPos + blocks.size() * kEntrySize;
+    const uint64_t newEnd = hashPos + (copyHashes ? hashes.size() * kEntrySize : 0);
+    if (newEnd - header.pos > uint64_t(std::numeric_limits<int32_t>::max()))
+        fail("the archive would grow past the 2 GB its offsets can address");
+    const auto rel = [&](uint64_t pos) { return static_cast<uint32_t>(pos - header.pos); };
+    entry.offset = static_cast<int32_t>(rel(dataPos));
+    blocks[index] = entry;
+
+    Appendix out;
+    out.headerPos = header.pos;
+    out.tail = encoded;
+    const auto blockTable = encodeTable(blocks);
+    out.tail.insert(out.tail.end(), blockTable.begin(), blockTable.end());
+    if (copyHashes) {
+        const auto hashTable = encodeTable(hashes);
+        out.tail.insert(out.tail.end(), hashTable.begin(), hashTable.end());
+    }
+    std::copy_n(archiveBytes.begin() + static_cast<ptrdiff_t>(header.pos), kHeaderSize, out.header.begin());
+    store32(out.header.data() + 8, rel(newEnd));
+    if (copyHashes)
+        store32(out.header.data() + 16, rel(hashPos));
+    store32(out.header.data() + 20, rel(blockPos));
+    store32(out.header.data() + 28, static_cast<uint32_t>(blocks.size()));
+    return out;
+}
+
+std::vector<uint8_t> addInMemory(std::span<const uint8_t> archiveBytes, std::span<const uint8_t> data,
+                                 std::string_view name, const std::string& label) {
+    const Appendix plan = planAdd(archiveBytes, data, name, label);
+    std::vector<uint8_t> out(archiveBytes.begin(), archiveBytes.end());
+    out.insert(out.end(), plan.tail.begin(), plan.tail.end());
+    std::copy(plan.header.begin(), plan.header.end(), out.begin() + static_cast<ptrdiff_t>(plan.headerPos));
+    return out;
+}
+
+void add(const fs::path& archivePath, const fs::path& sourceFile, std::string_view name) {
+    const auto data = readFile(sourceFile, kMaxMemberSize, "the new member");
+    Fd fd(::open(archivePath.c_str(), O_RDWR | O_CLOEXEC));
+    if (fd.get() < 0) {
+        if (errno == ENOENT)
+            throw ArchiveError(archivePath.string() + ": file not found");
+        failErrno(archivePath, "cannot open for writing");
+    }
+    const auto bytes = readAll(fd.get(), archivePath, kMaxArchiveSize, "the archive");
+    const Appendix plan = planAdd(bytes, data, name, archivePath.string());
+    // The appended bytes are invisible until the header points at them, and the
+    // header is written only once they are on disk: a crash leaves the old archive.
+    try {
+        writeAt(fd.get(), archivePath, plan.tail.data(), plan.tail.size(), bytes.size());
+        sync(fd.get(), archivePath);
+        writeAt(fd.get(), archivePath, plan.header.data(), plan.header.size(), plan.headerPos);
+        sync(fd.get(), archivePath);
+    } catch (...) {
+        // Undo the header first when it may be half written, then drop the tail.
+        if (::pwrite(fd.get(), bytes.data() + plan.headerPos, kHeaderSize, static_cast<off_t>(plan.headerPos)) ==
+            static_cast<ssize_t>(kHeaderSize))
+            (void)::ftruncate(fd.get(), static_cast<off_t>(bytes.size()));
+        throw;
+    }
+    if (::close(fd.release()) != 0)
+        failErrno(archivePath, "cannot write");
+}
+
+} // namespace archive

@@ -1,0 +1,287 @@
+#include "layout.h"
+
+#include "archive.h"
+#include "codec.h"
+#include "crypt.h"
+
+#include <algorithm>
+#include <cstring>
+#include <sstream>
+
+namespace archive::layout {
+
+uint32_t load32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void store32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+
+namespace {
+
+const uint8_t kSignature[4] = {'M', 'P', 'Q', 0x1A};
+
+std::string hex(uint32_t v) {
+    std::ostringstream s;
+    s << "0x" << std::hex << v;
+    return s.str();
+}
+
+// The entries of a table that lie inside the file, decrypted as one stream.
+std::vector<uint8_t> tableBytes(std::span<const uint8_t> bytes, std::optional<uint64_t> pos, uint32_t count,
+                                uint32_t key) {
+    if (!pos || *pos >= bytes.size())
+        return {};
+    const uint64_t present = std::min<uint64_t>(count, (bytes.size() - *pos) / kEntrySize);
+    std::vector<uint8_t> raw(bytes.begin() + static_cast<ptrdiff_t>(*pos),
+                             bytes.begin() + static_cast<ptrdiff_t>(*pos + present * kEntrySize));
+    crypt::decrypt(raw.data(), raw.size(), key);
+    return raw;
+}
+
+} // namespace
+
+View::View(std::span<const uint8_t> bytes, std::string label) : bytes_(bytes), label_(std::move(label)) {
+    // The game takes the first signature on a 512-byte boundary that declares a
+    // full header; earlier decoys with a short header size are passed over.
+    bool found = false;
+    for (uint64_t pos = 0; pos + kHeaderSize <= bytes_.size(); pos += 512) {
+        const uint8_t* h = bytes_.data() + pos;
+        if (std::memcmp(h, kSignature, 4) == 0 && load32(h + 4) >= kHeaderSize) {
+            header_.pos = pos;
+            found = true;
+            break;
+        }
+    }
+    if (!found)
+        fail("not a map archive (no archive header found)");
+
+    const uint8_t* h = bytes_.data() + header_.pos;
+    const uint32_t shift = h[14] & 31u;
+    header_.sectorSize = uint32_t{512} << shift; // 32-bit, as the game computes it: 0 from shift 23 on
+    header_.hashOffset = static_cast<int32_t>(load32(h + 16));
+    header_.blockOffset = static_cast<int32_t>(load32(h + 20));
+    header_.hashCountField = load32(h + 24);
+    header_.blockCountField = load32(h + 28);
+
+    const auto hashRaw = tableBytes(bytes_, absolute(header_.hashOffset), header_.hashCount(), crypt::kHashTableKey);
+    hashes_.resize(hashRaw.size() / kEntrySize);
+    for (size_t i = 0; i < hashes_.size(); ++i) {
+        const uint8_t* e = hashRaw.data() + i * kEntrySize;
+        const uint32_t lp = load32(e + 8);
+        hashes_[i] = {load32(e), load32(e + 4), uint16_t(lp), uint16_t(lp >> 16), load32(e + 12)};
+    }
+    const auto blockRaw = tableBytes(bytes_, absolute(header_.blockOffset), header_.blockCountField,
+                                     crypt::kBlockTableKey);
+    blocks_.resize(blockRaw.size() / kEntrySize);
+    for (size_t i = 0; i < blocks_.size(); ++i) {
+        const uint8_t* e = blockRaw.data() + i * kEntrySize;
+        blocks_[i] = {static_cast<int32_t>(load32(e)), load32(e + 4), load32(e + 8), load32(e + 12)};
+    }
+}
+
+void View::fail(const std::string& what) const { throw ArchiveError(label_ + ": " + what); }
+
+std::optional<uint64_t> View::absolute(int32_t offset) const {
+    const int64_t pos = static_cast<int64_t>(header_.pos) + offset;
+    if (pos < 0)
+        return std::nullopt;
+    return static_cast<uint64_t>(pos);
+}
+
+std::optional<size_t> View::find(std::string_view name) const {
+    const uint32_t count = header_.hashCount();
+    if (count == 0 || hashes_.empty())
+        return std::nullopt;
+    size_t start = crypt::hashString(name, crypt::kTablePosition) & (count - 1);
+    if (start >= hashes_.size())
+        start = 0;
+    if (hashes_[start].block == kEmpty)
+        return std::nullopt;
+    const uint32_t a = crypt::hashString(name, crypt::kNameA);
+    const uint32_t b = crypt::hashString(name, crypt::kNameB);
+    std::optional<size_t> last;
+    for (size_t i = 0; i < hashes_.size(); ++i) {
+        const size_t j = (start + i) % hashes_.size();
+        const HashEntry& e = hashes_[j];
+        if (e.block != kDeleted && e.nameA == a && e.nameB == b && e.locale == 0)
+            last = j;
+    }
+    return last;
+}
+
+std::optional<size_t> View::usableBlock(size_t hashIndex) const {
+    const uint32_t index = hashes_[hashIndex].block & kBlockIndexMask;
+    if (index >= blocks_.size())
+        return std::nullopt;
+    const uint32_t flags = blocks_[index].flags;
+    if (!(flags & kExists) || (flags & kDeletedFlag))
+        return std::nullopt;
+    return index;
+}
+
+uint32_t View::keyOf(const BlockEntry& block, std::string_view name) const {
+    uint32_t key = crypt::plainKey(name);
+    if (block.flags & kAdjustedKey)
+        key = (key + static_cast<uint32_t>(block.offset)) ^ block.fileSize;
+    return key;
+}
+
+std::vector<uint32_t> View::sectorOffsets(const BlockEntry& block, uint64_t start, uint32_t key,
+                                          std::string_view name) const {
+    const uint64_t sectors = (uint64_t{block.fileSize} + header_.sectorSize - 1) / header_.sectorSize;
+    const uint64_t tableSize = (sectors + 1) * 4;
+    if (start >= bytes_.size() || bytes_.size() - start < tableSize)
+        fail("the sector table of " + std::string(name) + " is cut off by the end of the file");
+    std::vector<uint8_t> raw(bytes_.begin() + static_cast<ptrdiff_t>(start),
+                             bytes_.begin() + static_cast<ptrdiff_t>(start + tableSize));
+    if (block.flags & (kEncrypted | kAdjustedKey))
+        crypt::decrypt(raw.data(), raw.size(), key - 1);
+    std::vector<uint32_t> offsets(sectors + 1);
+    for (size_t i = 0; i < offsets.size(); ++i) {
+        offsets[i] = load32(raw.data() + i * 4);
+        if ((i > 0 && offsets[i] < offsets[i - 1]) || offsets[i] > block.storedSize)
+            fail("the sector table of " + std::string(name) + " is damaged (entry " + std::to_string(i) +
+                 (offsets[i] > block.storedSize ? " lies past the member's stored size)" : " goes backwards)"));
+    }
+    return offsets;
+}
+
+std::vector<uint8_t> View::read(std::string_view name) const {
+    const std::string member(name);
+    const auto hashIndex = find(name);
+    if (!hashIndex)
+        fail("the archive has no member " + member);
+    const auto blockIndex = usableBlock(*hashIndex);
+    if (!blockIndex)
+        fail("the archive has no member " + member + " (its entry points to no existing data)");
+    const BlockEntry& block = blocks_[*blockIndex];
+    if (block.fileSize > kMaxMemberSize)
+        fail("member " + member + " declares " + std::to_string(block.fileSize) +
+             " bytes, more than the 256 MB limit");
+    if (block.fileSize == 0)
+        return {};
+    if (header_.sectorSize == 0)
+        fail("the sector size shift " + std::to_string(bytes_[header_.pos + 14]) + " overflows");
+
+    const auto startPos = absolute(block.offset);
+    if (!startPos || *startPos >= bytes_.size())
+        return {}; // all of the data lies outside the file
+    const uint64_t start = *startPos;
+    const bool encrypted = block.flags & (kEncrypted | kAdjustedKey);
+    const uint32_t key = keyOf(block, name);
+    const uint32_t sectorSize = header_.sectorSize;
+    const uint64_t available = bytes_.size() - start;
+
+    std::vector<uint8_t> out;
+    if (!(block.flags & (kImploded | kCompressed))) {
+        out.assign(bytes_.begin() + static_cast<ptrdiff_t>(start),
+                   bytes_.begin() + static_cast<ptrdiff_t>(start + std::min<uint64_t>(block.fileSize, available)));
+        if (encrypted)
+            for (uint64_t pos = 0, i = 0; pos < out.size(); pos += sectorSize, ++i)
+                crypt::decrypt(out.data() + pos, std::min<uint64_t>(sectorSize, out.size() - pos),
+                               key + static_cast<uint32_t>(i));
+        return out;
+    }
+
+    const auto offsets = sectorOffsets(block, start, key, name);
+    const size_t sectors = offsets.size() - 1;
+    out.reserve(std::min<uint64_t>(block.fileSize, available * 8));
+    for (size_t i = 0; i < sectors; ++i) {
+        const uint32_t owed = std::min<uint64_t>(sectorSize, uint64_t{block.fileSize} - uint64_t{i} * sectorSize);
+        const uint32_t stored = offsets[i + 1] - offsets[i];
+        if (offsets[i] >= available)
+            break; // cut off by the end of the file
+        const bool cut = offsets[i + 1] > available;
+        const uint64_t present = std::min<uint64_t>(stored, available - offsets[i]);
+        std::vector<uint8_t> data(bytes_.begin() + static_cast<ptrdiff_t>(start + offsets[i]),
+                                  bytes_.begin() + static_cast<ptrdiff_t>(start + offsets[i] + present));
+        if (encrypted)
+            crypt::decrypt(data.data(), data.size(), key + static_cast<uint32_t>(i));
+
+        if (stored >= owed) {
+            out.insert(out.end(), data.begin(), data.begin() + static_cast<ptrdiff_t>(std::min<uint64_t>(owed, present)));
+        } else {
+            std::optional<std::vector<uint8_t>> plain;
+            if (block.flags & kImploded) {
+                plain = codec::explode(data, owed);
+            } else if (!data.empty()) {
+                if (data[0] != kMaskZlib && data[0] != kMaskPkware)
+                    fail("sector " + std::to_string(i) + " of " + member + " uses an unsupported compression (mask " +
+                         hex(data[0]) + ")");
+                plain = codec::decompress(data, owed);
+            }
+            if (!plain) {
+                if (cut)
+                    break;
+                fail("sector " + std::to_string(i) + " of " + member + " cannot be decompressed");
+            }
+            out.insert(out.end(), plain->begin(), plain->end());
+            if (i + 1 < sectors && plain->size() < owed)
+                out.resize(out.size() + (owed - plain->size()), 0);
+        }
+        if (cut)
+            break;
+    }
+    return out;
+}
+
+uint8_t View::firstSectorMask(const BlockEntry& block, std::string_view name) const {
+    if (!(block.flags & kCompressed) || (block.flags & kImploded) || block.fileSize == 0 || header_.sectorSize == 0)
+        return 0;
+    const auto startPos = absolute(block.offset);
+    if (!startPos || *startPos >= bytes_.size())
+        return 0;
+    try {
+        const uint32_t key = keyOf(block, name);
+        const auto offsets = sectorOffsets(block, *startPos, key, name);
+        for (size_t i = 0; i + 1 < offsets.size(); ++i) {
+            const uint32_t owed = std::min<uint64_t>(header_.sectorSize,
+                                                     uint64_t{block.fileSize} - uint64_t{i} * header_.sectorSize);
+            if (offsets[i + 1] - offsets[i] >= owed)
+                continue;
+            const uint64_t pos = *startPos + offsets[i];
+            if (pos + 4 > bytes_.size())
+                return 0;
+            uint8_t word[4];
+            std::memcpy(word, bytes_.data() + pos, 4);
+            if (block.flags & (kEncrypted | kAdjustedKey))
+                crypt::decrypt(word, 4, key + static_cast<uint32_t>(i));
+            return word[0];
+        }
+    } catch (const ArchiveError&) {
+    }
+    return 0;
+}
+
+std::vector<uint8_t> encodeTable(const std::vector<HashEntry>& entries) {
+    std::vector<uint8_t> out(entries.size() * kEntrySize);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        uint8_t* e = out.data() + i * kEntrySize;
+        store32(e, entries[i].nameA);
+        store32(e + 4, entries[i].nameB);
+        store32(e + 8, uint32_t(entries[i].locale) | uint32_t(entries[i].platform) << 16);
+        store32(e + 12, entries[i].block);
+    }
+    crypt::encrypt(out.data(), out.size(), crypt::kHashTableKey);
+    return out;
+}
+
+std::vector<uint8_t> encodeTable(const std::vector<BlockEntry>& entries) {
+    std::vector<uint8_t> out(entries.size() * kEntrySize);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        uint8_t* e = out.data() + i * kEntrySize;
+        store32(e, static_cast<uint32_t>(entries[i].offset));
+        store32(e + 4, entries[i].storedSize);
+        store32(e + 8, entries[i].fileSize);
+        store32(e + 12, entries[i].flags);
+    }
+    crypt::encrypt(out.data(), out.size(), crypt::kBlockTableKey);
+    return out;
+}
+
+} // namespace archive::layout

@@ -1,0 +1,94 @@
+// An archive's header and tables as the game's reader sees them, and its member decoding.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace archive::layout {
+
+inline constexpr uint32_t kEmpty = 0xFFFFFFFF;
+inline constexpr uint32_t kDeleted = 0xFFFFFFFE;
+inline constexpr uint32_t kBlockIndexMask = 0x0FFFFFFF;
+inline constexpr uint32_t kHashCountMask = 0x0FFFFFFF;
+
+inline constexpr uint32_t kExists = 0x80000000;
+inline constexpr uint32_t kDeletedFlag = 0x02000000;
+inline constexpr uint32_t kSingleUnit = 0x01000000;
+inline constexpr uint32_t kAdjustedKey = 0x00020000;
+inline constexpr uint32_t kEncrypted = 0x00010000;
+inline constexpr uint32_t kCompressed = 0x00000200;
+inline constexpr uint32_t kImploded = 0x00000100;
+
+inline constexpr uint8_t kMaskZlib = 0x02;
+inline constexpr uint8_t kMaskPkware = 0x08;
+
+inline constexpr size_t kHeaderSize = 32;
+inline constexpr size_t kEntrySize = 16;
+
+struct HashEntry {
+    uint32_t nameA = kEmpty, nameB = kEmpty;
+    uint16_t locale = 0xFFFF, platform = 0xFFFF;
+    uint32_t block = kEmpty;
+};
+
+struct BlockEntry {
+    int32_t offset = 0; // relative to the header
+    uint32_t storedSize = 0, fileSize = 0, flags = 0;
+};
+
+struct Header {
+    uint64_t pos = 0;
+    uint32_t sectorSize = 0; // 0 when the shift overflows 32 bits
+    int32_t hashOffset = 0, blockOffset = 0;
+    uint32_t hashCountField = 0, blockCountField = 0;
+    uint32_t hashCount() const { return hashCountField & kHashCountMask; }
+};
+
+uint32_t load32(const uint8_t* p);
+void store32(uint8_t* p, uint32_t v);
+
+// A parsed view over archive bytes; the bytes must outlive it. Errors are
+// ArchiveError with `label` leading the message.
+class View {
+public:
+    View(std::span<const uint8_t> bytes, std::string label);
+
+    const Header& header() const { return header_; }
+    const std::vector<HashEntry>& hashes() const { return hashes_; } // the entries present
+    const std::vector<BlockEntry>& blocks() const { return blocks_; }
+    std::span<const uint8_t> bytes() const { return bytes_; }
+    const std::string& label() const { return label_; }
+
+    // Absolute position of a header-relative offset, or nothing when before the file.
+    std::optional<uint64_t> absolute(int32_t offset) const;
+
+    // The hash entry the game's look-up picks for `name`, or nothing.
+    std::optional<size_t> find(std::string_view name) const;
+    // The usable block of a hash entry, or nothing (out of range, not existing, deleted).
+    std::optional<size_t> usableBlock(size_t hashIndex) const;
+
+    std::vector<uint8_t> read(std::string_view name) const;
+    // The codec of the member's first compressed sector: kMaskPkware/kMaskZlib, or 0 if none.
+    uint8_t firstSectorMask(const BlockEntry& block, std::string_view name) const;
+
+private:
+    [[noreturn]] void fail(const std::string& what) const;
+    uint32_t keyOf(const BlockEntry& block, std::string_view name) const;
+    std::vector<uint32_t> sectorOffsets(const BlockEntry& block, uint64_t start, uint32_t key,
+                                        std::string_view name) const;
+
+    std::span<const uint8_t> bytes_;
+    std::string label_;
+    Header header_;
+    std::vector<HashEntry> hashes_;
+    std::vector<BlockEntry> blocks_;
+};
+
+std::vector<uint8_t> encodeTable(const std::vector<HashEntry>& entries);
+std::vector<uint8_t> encodeTable(const std::vector<BlockEntry>& entries);
+
+} // namespace archive::layout
