@@ -34,12 +34,31 @@ Result run(Body body) {
         return {};
     } catch (const std::bad_alloc&) {
         return {false, "out of memory"};
+    } catch (const fs::filesystem_error& e) {
+        // what() reads "filesystem error: <operation>: <reason> [path]"; lead with the path.
+        std::string what = e.what();
+        if (const auto colon = what.find(": "); colon != std::string::npos) what = what.substr(colon + 2);
+        if (const auto bracket = what.rfind(" ["); bracket != std::string::npos) what = what.substr(0, bracket);
+        return {false, e.path1().empty() ? what : e.path1().string() + ": " + what};
     } catch (const std::exception& e) {
         return {false, e.what()};
     }
 }
 
 std::string quoted(const std::string& s) { return "\"" + s + "\""; }
+
+// Archive errors on a working copy name the map the user chose instead.
+template <typename F>
+void onCopyOf(const fs::path& copy, const fs::path& map, F f) {
+    try {
+        f();
+    } catch (const archive::ArchiveError& e) {
+        std::string what = e.what();
+        const std::string prefix = copy.string();
+        if (what.rfind(prefix, 0) == 0) what = map.string() + what.substr(prefix.size());
+        throw Refusal(what);
+    }
+}
 
 fs::path chosenMap(const std::string& path, const char* which) {
     if (path == kNoMapLoaded || path.empty())
@@ -289,13 +308,14 @@ Result copyRun(FrontEnd& fe, const WorkFolder& work, const std::vector<std::stri
         fileops::copyFile(editMap, work.editCopy());
         if (fileops::hashFile(work.editCopy()) != stamp.hash)
             throw Refusal(editMap.string() + ": the map changed while it was being copied");
-        fileops::copyFile(chosenMap(fe.mapSplicePath(), "map to splice"), work.spliceCopy());
+        const fs::path spliceMap = chosenMap(fe.mapSplicePath(), "map to splice");
+        fileops::copyFile(spliceMap, work.spliceCopy());
         fe.yield();
 
         fe.setStatus("Extracting scenario.chk...");
-        archive::extract(work.editCopy(), kChunkMember, work.folder());
+        onCopyOf(work.editCopy(), editMap, [&] { archive::extract(work.editCopy(), kChunkMember, work.folder()); });
         fs::rename(work.extracted(), work.firstChunk());
-        archive::extract(work.spliceCopy(), kChunkMember, work.folder());
+        onCopyOf(work.spliceCopy(), spliceMap, [&] { archive::extract(work.spliceCopy(), kChunkMember, work.folder()); });
         fs::rename(work.extracted(), work.secondChunk());
         fe.yield();
 
@@ -362,13 +382,17 @@ Result save(FrontEnd& fe, const WorkFolder& work) {
             throw Refusal("the working files were made for " + r.map + ", not for " + map.string() + again);
         if (!fs::exists(map))
             throw Refusal(map.string() + ": the map is gone since Copy Section" + again);
-        if (!(fileops::stampOf(map) == r.mapStamp))
+        // A map equal to the working copy is one this Save wrote before it was cut
+        // short (killed after the rename): going on finishes that Save.
+        if (!(fileops::stampOf(map) == r.mapStamp) &&
+            !(fs::file_size(map) == fs::file_size(work.editCopy()) &&
+              fileops::hashFile(map) == fileops::hashFile(work.editCopy())))
             throw Refusal(map.string() + ": the map has changed on disk since Copy Section" + again);
         if (!(fileops::stampOf(work.tempChunk()) == r.chunkStamp))
             throw Refusal(work.tempChunk().string() + ": the temporary chunk file has changed since Copy Section" + again);
         checkWritable(map);
 
-        archive::add(work.editCopy(), work.tempChunk(), kChunkMember);
+        onCopyOf(work.editCopy(), map, [&] { archive::add(work.editCopy(), work.tempChunk(), kChunkMember); });
         if (archive::readMember(work.editCopy(), kChunkMember) != chunk::readFile(work.tempChunk()))
             throw Refusal(work.editCopy().string() +
                           ": the chunk file read back from the working copy differs from " +

@@ -29,7 +29,10 @@ void WorkFolder::cleanUp() const {
 
 void WorkFolder::ensureFolder() const {
     // Anything named "temp", a plain file included, counts; the copies then fail clearly.
-    if (!fs::exists(fs::symlink_status(folder()))) fs::create_directory(folder());
+    if (!fs::exists(fs::symlink_status(folder()))) {
+        fs::create_directories(program_);
+        fs::create_directory(folder());
+    }
 }
 
 fs::path defaultProgramFolder() {
