@@ -1,0 +1,104 @@
+// The main window: two maps, the section box, Copy Section, Save, About and
+// the status line. It is the front end of the splice procedures.
+#pragma once
+
+#include "splice.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QString>
+#include <QStringListModel>
+#include <QWidget>
+
+#include <array>
+#include <filesystem>
+#include <functional>
+
+namespace ui {
+
+// The window's dialogs, replaceable so that tests can answer them.
+struct Dialogs {
+    // Empty when the user cancels.
+    std::function<QString(QWidget* parent, const QString& title, const QString& startFile,
+                          const QString& filter)> openFile;
+    std::function<void(QWidget* parent, const QString& title, const QString& text)> showError;
+    // True for Yes.
+    std::function<bool(QWidget* parent, const QString& title, const QString& text)> askYesNo;
+
+    static Dialogs standard();
+};
+
+// A path label: shows a map path (wrapped at its separators) and accepts a
+// dropped map file.
+class PathLabel : public QLabel {
+public:
+    explicit PathLabel(QWidget* parent);
+    QString path() const { return path_; }
+    void setPath(const QString& path);
+    std::function<void(const QString&)> onDrop;
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
+
+private:
+    QString path_;
+};
+
+class frmMain : public QWidget, public splice::FrontEnd {
+    Q_OBJECT
+public:
+    explicit frmMain(std::filesystem::path programFolder, Dialogs dialogs = Dialogs::standard(),
+                     QWidget* parent = nullptr);
+
+    // The controls, named as their object names; arrays as lblGeneral_0 and so on.
+    std::array<QLabel*, 4> lblGeneral{};
+    PathLabel* lblMapEdit = nullptr;
+    QPushButton* btnMapEdit = nullptr;
+    std::array<QFrame*, 2> Lines{};
+    PathLabel* lblMapSplice = nullptr;
+    QPushButton* btnMapSplice = nullptr;
+    QLineEdit* txtSection = nullptr;
+    QPushButton* btnAbout = nullptr;
+    QPushButton* btnCopy = nullptr;
+    QPushButton* btnSave = nullptr;
+    QFrame* picStatus = nullptr;
+    QLabel* lblStatus = nullptr;
+
+    bool busy() const { return busy_; }
+    QStringList sectionCompletions() const { return completions_->stringList(); }
+
+    // splice::FrontEnd
+    std::string mapEditPath() override;
+    std::string mapSplicePath() override;
+    std::string sectionName() override;
+    void setStatus(const std::string& text) override;
+    void yield() override;
+    bool confirm(const std::string& warning) override;
+
+signals:
+    void statusChanged(const QString& text);
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void browse(PathLabel* target);
+    void pick(PathLabel* target, const QString& path);
+    void runProcedure(const QString& what, splice::Result (*procedure)(splice::FrontEnd&, const splice::WorkFolder&));
+    void showAbout();
+    void refreshCompletions();
+
+    splice::WorkFolder work_;
+    Dialogs dialogs_;
+    QString lastFile_;
+    bool busy_ = false;
+    bool closePending_ = false;
+    QStringListModel* completions_ = nullptr;
+    QString completionsKey_;
+};
+
+} // namespace ui
