@@ -11,7 +11,7 @@ using fixtures::Bytes;
 
 namespace {
 
-struct Run {
+struct CliRun {
     int status = -1;
     std::vector<std::string> out;
     std::string err;
@@ -26,7 +26,7 @@ std::vector<std::string> lines(const Bytes& b) {
 
 class Cli : public ::testing::Test {
 protected:
-    Run cli(std::vector<std::string> args) {
+    CliRun cli(std::vector<std::string> args) {
         const fs::path o = dir / "stdout", e = dir / "stderr";
         const pid_t pid = ::fork();
         if (pid == 0) {
@@ -57,7 +57,7 @@ protected:
 };
 
 TEST_F(Cli, CopyPrintsEveryStatusAndEndsWithDone) {
-    const Run r = cli({"copy", path("a.scm"), path("b.scm"), "--section", "MTXM", "--force", "--work-dir", work()});
+    const CliRun r = cli({"copy", path("a.scm"), path("b.scm"), "--section", "MTXM", "--force", "--work-dir", work()});
     ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_EQ(r.out.size(), 13u);
     EXPECT_EQ(r.out.front(), "Deleting temp files...");
@@ -68,7 +68,7 @@ TEST_F(Cli, CopyPrintsEveryStatusAndEndsWithDone) {
 }
 
 TEST_F(Cli, TerrainOfAnotherSizeIsRefusedWithoutForce) {
-    const Run r = cli({"copy", path("a.scm"), path("b.scm"), "--work-dir", work()});
+    const CliRun r = cli({"copy", path("a.scm"), path("b.scm"), "--work-dir", work()});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("graftwell-cli: error: "), std::string::npos);
     EXPECT_NE(r.err.find("8x8"), std::string::npos) << r.err;
@@ -76,7 +76,7 @@ TEST_F(Cli, TerrainOfAnotherSizeIsRefusedWithoutForce) {
 }
 
 TEST_F(Cli, FailureEndsWithTheStepAndAClearError) {
-    const Run r = cli({"copy", path("a.scm"), path("missing.scm"), "--work-dir", work()});
+    const CliRun r = cli({"copy", path("a.scm"), path("missing.scm"), "--work-dir", work()});
     EXPECT_EQ(r.status, 1);
     ASSERT_FALSE(r.out.empty());
     EXPECT_EQ(r.out.back(), "Copying maps...");
@@ -86,7 +86,7 @@ TEST_F(Cli, FailureEndsWithTheStepAndAClearError) {
 
 TEST_F(Cli, SpliceCopiesAndSaves) {
     fixtures::makeMap(dir / "c.scm", fixtures::makeChunk({{"DIM ", {8, 0, 8, 0}}, {"TILE", Bytes(6, 4)}}));
-    const Run r = cli({"splice", path("a.scm"), path("c.scm"), "--work-dir", work()});
+    const CliRun r = cli({"splice", path("a.scm"), path("c.scm"), "--work-dir", work()});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.back(), "Save successful!");
     EXPECT_EQ(r.out.size(), 17u);
@@ -95,13 +95,13 @@ TEST_F(Cli, SpliceCopiesAndSaves) {
 }
 
 TEST_F(Cli, SaveWithoutCopyIsRefused) {
-    const Run r = cli({"save", path("a.scm"), "--work-dir", work()});
+    const CliRun r = cli({"save", path("a.scm"), "--work-dir", work()});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("run Copy Section first"), std::string::npos) << r.err;
 }
 
 TEST_F(Cli, SectionsListsTheWalk) {
-    const Run r = cli({"sections", path("a.scm")});
+    const CliRun r = cli({"sections", path("a.scm")});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, (std::vector<std::string>{"DIM \t5\t4", "TILE\t17\t10", "MTXM\t35\t10"}));
     EXPECT_EQ(cli({"sections", path("nothing.scm")}).status, 1);
@@ -111,12 +111,12 @@ TEST_F(Cli, BadUsageExitsTwo) {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {}, {"copy", "x"}, {"frobnicate"}, {"copy", "a", "b", "--bogus"}, {"copy", "a", "b", "--section"},
              {"save", "a", "--section", "TILE"}}) {
-        const Run r = cli(args);
+        const CliRun r = cli(args);
         EXPECT_EQ(r.status, 2);
         EXPECT_NE(r.err.find("usage:"), std::string::npos);
     }
     EXPECT_EQ(cli({"--help"}).status, 0);
-    const Run v = cli({"--version"});
+    const CliRun v = cli({"--version"});
     EXPECT_EQ(v.status, 0);
     EXPECT_EQ(v.out.at(0).rfind("graftwell-cli 1.", 0), 0u);
 }
