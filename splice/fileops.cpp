@@ -107,10 +107,15 @@ void replaceAtomically(const std::filesystem::path& src, const std::filesystem::
         throw;
     }
     // The rename itself must reach the disk for the new map to survive a crash.
+    // Folders that cannot be synced at all (EINVAL) are taken as they are; any other
+    // failure means the replacement may not survive a crash, and the user must know.
     const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
-        ::fsync(dfd);
+        const int rc = ::fsync(dfd);
+        const int err = errno;
         ::close(dfd);
+        if (rc != 0 && err != EINVAL)
+            fail(dir, "the new map is in place but its folder could not be synced", err);
     }
 }
 
