@@ -1,0 +1,1 @@
+# Debian package (cpack -G DEB)
