@@ -71,6 +71,13 @@ struct Harness {
     void pickSplice(const fs::path& p) { picks << q(p); QTest::mouseClick(w.btnMapSplice, Qt::LeftButton); }
     void copy() { statuses.clear(); QTest::mouseClick(w.btnCopy, Qt::LeftButton); }
     void save() { statuses.clear(); QTest::mouseClick(w.btnSave, Qt::LeftButton); }
+    // Any bytes will do for a run that only has to pass a few yields before it fails.
+    void pickJunkMaps() {
+        fixtures::writeAll(dir / "a.scx", {1, 2, 3, 4});
+        fixtures::writeAll(dir / "b.scx", {5, 6, 7, 8});
+        pickEdit(dir / "a.scx");
+        pickSplice(dir / "b.scx");
+    }
 };
 
 void drop(QWidget* target, const QList<QUrl>& urls) {
@@ -316,12 +323,7 @@ void UiTests::terrainWarningAsksFirst() {
 
 void UiTests::inputDuringARunDoesNotStartAnother() {
     Harness h;
-    // Any bytes will do: the run only has to pass a few yields.
-    const fs::path a = h.dir / "a.scx", b = h.dir / "b.scx";
-    fixtures::writeAll(a, {1, 2, 3, 4});
-    fixtures::writeAll(b, {5, 6, 7, 8});
-    h.pickEdit(a);
-    h.pickSplice(b);
+    h.pickJunkMaps();
     QSignalSpy saveClicks(h.w.btnSave, &QPushButton::clicked);
     QSignalSpy aboutClicks(h.w.btnAbout, &QPushButton::clicked);
     bool posted = false;
@@ -345,11 +347,7 @@ void UiTests::inputDuringARunDoesNotStartAnother() {
 
 void UiTests::closeDuringARunWaitsForItsEnd() {
     Harness h;
-    const fs::path a = h.dir / "a.scx", b = h.dir / "b.scx";
-    fixtures::writeAll(a, {1, 2, 3, 4});
-    fixtures::writeAll(b, {5, 6, 7, 8});
-    h.pickEdit(a);
-    h.pickSplice(b);
+    h.pickJunkMaps();
     bool closed = false;
     QObject::connect(&h.w, &ui::frmMain::statusChanged, [&](const QString& s) {
         if (s == "Copying maps...") {
