@@ -43,7 +43,7 @@ fs::path defaultProgramFolder() {
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) base = xdg;
     else if (const char* home = std::getenv("HOME"); home && *home) base = fs::path(home) / ".local/share";
     else base = fs::temp_directory_path();
-    const fs::path dir = base / "graftwell";
+    fs::path dir = base / "graftwell";
     fs::create_directories(dir, ec);
     return dir;
 }

@@ -25,7 +25,7 @@ const QString kFilter = QStringLiteral("StarCraft/Brood War Scenarios (*.scm *.s
 
 // Maps are a few megabytes at most; anything far larger is not read for
 // completions, so that the focus change never stalls the window.
-constexpr qint64 kMaxCompletionRead = 16 * 1024 * 1024;
+constexpr qint64 kMaxCompletionRead = qint64{16} * 1024 * 1024;
 
 std::string toLocal(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
