@@ -1,4 +1,5 @@
 #include "layout.h"
+#include "parallel.h"
 
 #include "archive.h"
 #include "codec.h"
@@ -190,42 +191,89 @@ std::vector<uint8_t> View::read(std::string_view name) const {
 
     const auto offsets = sectorOffsets(block, start, key, name);
     const size_t sectors = offsets.size() - 1;
-    out.reserve(std::min<uint64_t>(block.fileSize, available * 8));
-    for (size_t i = 0; i < sectors; ++i) {
+    size_t present = 0; // sectors that start inside the file
+    while (present < sectors && offsets[present] < available)
+        ++present;
+    out.resize(static_cast<size_t>(std::min<uint64_t>(block.fileSize, uint64_t{present} * sectorSize)));
+
+    // Sectors decode independently, straight into their place in `out`; what each
+    // gave is then read in order, so the first fault reported is the first in the file.
+    enum class Got : uint8_t { Bytes, BadMask, Undecodable };
+    struct Outcome { Got got = Got::Bytes; bool decoded = false; uint32_t size = 0; };
+    std::vector<Outcome> outcome(present);
+    parallel::forEach(present, [&](size_t i) {
         const uint32_t owed = std::min<uint64_t>(sectorSize, uint64_t{block.fileSize} - uint64_t{i} * sectorSize);
         const uint32_t stored = offsets[i + 1] - offsets[i];
-        if (offsets[i] >= available)
-            break; // cut off by the end of the file
-        const bool cut = offsets[i + 1] > available;
-        const uint64_t present = std::min<uint64_t>(stored, available - offsets[i]);
+        const uint64_t have = std::min<uint64_t>(stored, available - offsets[i]);
         std::vector<uint8_t> data(bytes_.begin() + static_cast<ptrdiff_t>(start + offsets[i]),
-                                  bytes_.begin() + static_cast<ptrdiff_t>(start + offsets[i] + present));
+                                  bytes_.begin() + static_cast<ptrdiff_t>(start + offsets[i] + have));
         if (encrypted)
             crypt::decrypt(data.data(), data.size(), key + static_cast<uint32_t>(i));
-
+        Outcome& o = outcome[i];
+        uint8_t* to = out.data() + i * size_t{sectorSize};
         if (stored >= owed) {
-            out.insert(out.end(), data.begin(), data.begin() + static_cast<ptrdiff_t>(std::min<uint64_t>(owed, present)));
-        } else {
-            std::optional<std::vector<uint8_t>> plain;
-            if (block.flags & kImploded) {
-                plain = codec::explode(data, owed);
-            } else if (!data.empty()) {
-                if (data[0] != kMaskZlib && data[0] != kMaskPkware)
-                    fail("sector " + std::to_string(i) + " of " + member + " uses an unsupported compression (mask " +
-                         hex(data[0]) + ")");
-                plain = codec::decompress(data, owed);
-            }
-            if (!plain) {
-                if (cut)
-                    break;
-                fail("sector " + std::to_string(i) + " of " + member + " cannot be decompressed");
-            }
-            out.insert(out.end(), plain->begin(), plain->end());
-            if (i + 1 < sectors && plain->size() < owed)
-                out.resize(out.size() + (owed - plain->size()), 0);
+            o.size = static_cast<uint32_t>(std::min<uint64_t>(owed, have));
+            std::memcpy(to, data.data(), o.size);
+            return;
         }
+        o.decoded = true;
+        std::optional<std::vector<uint8_t>> plain;
+        if (block.flags & kImploded) {
+            plain = codec::explode(data, owed);
+        } else if (!data.empty()) {
+            if (data[0] != kMaskZlib && data[0] != kMaskPkware) {
+                o.got = Got::BadMask;
+                o.size = data[0];
+                return;
+            }
+            plain = codec::decompress(data, owed);
+        }
+        if (!plain) {
+            o.got = Got::Undecodable;
+            return;
+        }
+        o.size = static_cast<uint32_t>(plain->size());
+        std::memcpy(to, plain->data(), plain->size());
+    });
+
+    size_t length = 0;
+    for (size_t i = 0; i < present; ++i) {
+        const Outcome& o = outcome[i];
+        const bool cut = offsets[i + 1] > available;
+        const uint32_t owed = std::min<uint64_t>(sectorSize, uint64_t{block.fileSize} - uint64_t{i} * sectorSize);
+        if (o.got != Got::Bytes) {
+            if (cut)
+                break;
+            if (o.got == Got::BadMask)
+                fail("sector " + std::to_string(i) + " of " + member + " uses an unsupported compression (mask " +
+                     hex(static_cast<uint8_t>(o.size)) + ")");
+            fail("sector " + std::to_string(i) + " of " + member + " cannot be decompressed");
+        }
+        // A decompressed sector short of its size reads as zero-padded, except the last.
+        length = i * size_t{sectorSize} + (o.decoded && i + 1 < sectors ? owed : o.size);
         if (cut)
             break;
+    }
+    out.resize(length);
+    return out;
+}
+
+std::vector<std::vector<uint8_t>> View::storedSectors(const BlockEntry& block, std::string_view name) const {
+    if (!(block.flags & (kImploded | kCompressed)) || block.fileSize == 0 || header_.sectorSize == 0)
+        return {};
+    const auto startPos = absolute(block.offset);
+    if (!startPos || *startPos >= bytes_.size())
+        return {};
+    const uint32_t key = keyOf(block, name);
+    const auto offsets = sectorOffsets(block, *startPos, key, name);
+    std::vector<std::vector<uint8_t>> out(offsets.size() - 1);
+    for (size_t i = 0; i < out.size(); ++i) {
+        const uint64_t from = *startPos + offsets[i], to = *startPos + offsets[i + 1];
+        if (to > bytes_.size())
+            break;
+        out[i].assign(bytes_.begin() + static_cast<ptrdiff_t>(from), bytes_.begin() + static_cast<ptrdiff_t>(to));
+        if (block.flags & (kEncrypted | kAdjustedKey))
+            crypt::decrypt(out[i].data(), out[i].size(), key + static_cast<uint32_t>(i));
     }
     return out;
 }

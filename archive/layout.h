@@ -72,6 +72,9 @@ public:
     std::optional<size_t> usableBlock(size_t hashIndex) const;
 
     std::vector<uint8_t> read(std::string_view name) const;
+    // The sectors of an imploded or compressed member as stored, decrypted but not
+    // decoded; a sector not wholly inside the file is left empty.
+    std::vector<std::vector<uint8_t>> storedSectors(const BlockEntry& block, std::string_view name) const;
     // The codec of the member's first compressed sector: kMaskPkware/kMaskZlib, or 0 if none.
     uint8_t firstSectorMask(const BlockEntry& block, std::string_view name) const;
 
