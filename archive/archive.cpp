@@ -3,6 +3,7 @@
 #include "codec.h"
 #include "crypt.h"
 #include "layout.h"
+#include "parallel.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <set>
 #include <utility>
@@ -101,33 +103,83 @@ void sync(int fd, const fs::path& path) {
 
 enum class Style { Plain, Implode, Zlib };
 
+// A sector's stored bytes (decrypted) to take over unchanged, or nothing.
+using Reuse = std::function<const std::vector<uint8_t>*(size_t index, std::span<const uint8_t> raw)>;
+
 // The member's data in the archive's sector layout.
 std::vector<uint8_t> encode(std::span<const uint8_t> data, uint32_t sectorSize, Style style, bool encrypted,
-                            uint32_t key) {
+                            uint32_t key, const Reuse& reuse) {
     const size_t sectors = (data.size() + sectorSize - 1) / sectorSize;
+    const auto rawOf = [&](size_t i) {
+        return data.subspan(i * size_t{sectorSize}, std::min<size_t>(sectorSize, data.size() - i * size_t{sectorSize}));
+    };
     if (style == Style::Plain) {
         std::vector<uint8_t> out(data.begin(), data.end());
         if (encrypted)
             for (size_t i = 0; i < sectors; ++i)
-                crypt::encrypt(out.data() + i * size_t{sectorSize},
-                               std::min<size_t>(sectorSize, out.size() - i * size_t{sectorSize}),
-                               key + static_cast<uint32_t>(i));
+                crypt::encrypt(out.data() + i * size_t{sectorSize}, rawOf(i).size(), key + static_cast<uint32_t>(i));
         return out;
     }
+    std::vector<std::vector<uint8_t>> coded(sectors);
+    parallel::forEach(sectors, [&](size_t i) {
+        const auto raw = rawOf(i);
+        std::vector<uint8_t>& sector = coded[i];
+        if (const auto* kept = reuse ? reuse(i, raw) : nullptr)
+            sector = *kept;
+        else if (auto packed = style == Style::Implode ? codec::implode(raw) : codec::compressZlib(raw))
+            sector = std::move(*packed);
+        else
+            sector.assign(raw.begin(), raw.end());
+        if (encrypted)
+            crypt::encrypt(sector.data(), sector.size(), key + static_cast<uint32_t>(i));
+    });
     std::vector<uint8_t> out((sectors + 1) * 4);
     for (size_t i = 0; i < sectors; ++i) {
         store32(out.data() + i * 4, static_cast<uint32_t>(out.size()));
-        const auto raw = data.subspan(i * size_t{sectorSize}, std::min<size_t>(sectorSize, data.size() - i * size_t{sectorSize}));
-        auto packed = style == Style::Implode ? codec::implode(raw) : codec::compressZlib(raw);
-        std::vector<uint8_t> sector = packed ? std::move(*packed) : std::vector<uint8_t>(raw.begin(), raw.end());
-        if (encrypted)
-            crypt::encrypt(sector.data(), sector.size(), key + static_cast<uint32_t>(i));
-        out.insert(out.end(), sector.begin(), sector.end());
+        out.insert(out.end(), coded[i].begin(), coded[i].end());
+        std::vector<uint8_t>().swap(coded[i]);
     }
     store32(out.data() + sectors * 4, static_cast<uint32_t>(out.size()));
     if (encrypted)
         crypt::encrypt(out.data(), (sectors + 1) * 4, key - 1);
     return out;
+}
+
+// Sectors of the old member whose content the new data repeats at the same place
+// are taken over as stored: re-encoding a map's chunk file is most of a save's
+// time, and a one-section change leaves most sectors as they were.
+Reuse unchangedSectors(const View& view, const BlockEntry& old, std::string_view name, Style style,
+                       size_t newSize, std::vector<uint8_t>& oldData, std::vector<std::vector<uint8_t>>& oldSectors) {
+    const bool sameCodec = style == Style::Implode ? (old.flags & kImploded) != 0
+                           : style == Style::Zlib  ? (old.flags & (kImploded | kCompressed)) == kCompressed
+                                                   : false;
+    if (!sameCodec)
+        return {};
+    try {
+        oldData = view.read(name);
+        oldSectors = view.storedSectors(old, name);
+    } catch (const ArchiveError&) {
+        return {}; // the old member is damaged: encode afresh
+    }
+    const uint32_t sectorSize = view.header().sectorSize;
+    const size_t newSectors = (newSize + sectorSize - 1) / sectorSize;
+    return [&, sectorSize, newSectors, newSize, oldSize = size_t{old.fileSize}, style](
+               size_t i, std::span<const uint8_t> raw) -> const std::vector<uint8_t>* {
+        const size_t at = i * size_t{sectorSize};
+        if (i >= oldSectors.size() || oldSectors[i].empty() || oldSectors[i].size() > raw.size())
+            return nullptr;
+        // Same length in the old member, same bytes; a last sector only when it was the last
+        // before too, since a short decoded sector reads as zero-padded anywhere else.
+        if (std::min<size_t>(sectorSize, oldSize - std::min(oldSize, at)) != raw.size() ||
+            oldData.size() < at + raw.size() || std::memcmp(oldData.data() + at, raw.data(), raw.size()) != 0)
+            return nullptr;
+        if (i + 1 == newSectors && oldSize != newSize)
+            return nullptr;
+        const auto& stored = oldSectors[i];
+        if (style == Style::Zlib && stored.size() < raw.size() && stored[0] != kMaskZlib)
+            return nullptr;
+        return &stored;
+    };
 }
 
 // A free slot for a new entry that the game's look-up will reach: its start slot when
@@ -211,7 +263,12 @@ Appendix planAdd(std::span<const uint8_t> archiveBytes, std::span<const uint8_t>
     entry.fileSize = static_cast<uint32_t>(data.size());
     entry.flags = kExists | (style == Style::Implode ? kImploded : style == Style::Zlib ? kCompressed : 0) |
                   (encrypted ? kEncrypted : 0);
-    const auto encoded = encode(data, header.sectorSize, style, encrypted, crypt::plainKey(name));
+    std::vector<uint8_t> oldData;
+    std::vector<std::vector<uint8_t>> oldSectors;
+    const Reuse reuse = oldBlock ? unchangedSectors(view, blocks[*oldBlock], name, style, data.size(), oldData,
+                                                    oldSectors)
+                                 : Reuse{};
+    const auto encoded = encode(data, header.sectorSize, style, encrypted, crypt::plainKey(name), reuse);
     entry.storedSize = static_cast<uint32_t>(encoded.size());
 
     // Reuse the member's block entry unless another entry shares it; otherwise a fresh

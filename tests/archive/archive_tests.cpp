@@ -449,6 +449,41 @@ TEST_F(Archive, AddReplacesTheLastMatchNotTheDecoy) {
     EXPECT_EQ(archive::readMember(map, kNotesName), protections::sampleNotes());
 }
 
+// Sectors the new data repeats are taken over as stored, not recoded: here the
+// first sector is stored raw (as a compressor that gave up leaves it), and a
+// change in the last one must leave it so. The changed sector itself is recoded.
+TEST_F(Archive, AddKeepsUnchangedSectorsAsStored) {
+    cleanMap({Codec::Implode});
+    RawMap m = RawMap::load(map);
+    BlockEntry& b = m.blockOf(kChunkName);
+    const uint32_t ss = m.sectorSize();
+    const size_t sectors = (chunk.size() + ss - 1) / ss;
+    std::vector<uint32_t> t = sectorTable(m, b, kChunkName);
+    Bytes member((sectors + 1) * 4);
+    std::vector<uint32_t> moved{uint32_t(member.size())};
+    member.insert(member.end(), chunk.begin(), chunk.begin() + ss);
+    for (size_t i = 1; i < sectors; ++i) {
+        moved.push_back(uint32_t(member.size()));
+        member.insert(member.end(), m.bytes.begin() + m.dataPos(b) + t[i], m.bytes.begin() + m.dataPos(b) + t[i + 1]);
+    }
+    moved.push_back(uint32_t(member.size()));
+    std::memcpy(member.data(), moved.data(), moved.size() * 4);
+    b.offset = int32_t(m.bytes.size() - m.headerPos);
+    b.storedSize = uint32_t(member.size());
+    m.bytes.insert(m.bytes.end(), member.begin(), member.end());
+    store(m);
+    ASSERT_EQ(chunkOf(map), chunk);
+
+    Bytes changed = chunk;
+    changed.back() ^= 0x5A;
+    addBytes(map, changed, kChunkName);
+    EXPECT_EQ(chunkOf(map), changed);
+    RawMap after = RawMap::load(map);
+    const auto t1 = sectorTable(after, after.blockOf(kChunkName), kChunkName);
+    EXPECT_EQ(t1[1] - t1[0], ss) << "the raw first sector was recoded";
+    EXPECT_LT(t1[sectors] - t1[sectors - 1], ss);
+}
+
 TEST_F(Archive, FailedAddLeavesTheMapAsItWas) {
     cleanMap();
     const Bytes before = fixtures::readAll(map);
