@@ -2,7 +2,11 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 #include <limits>
 
 namespace chunk {
@@ -11,7 +15,7 @@ namespace {
 
 // Chunk files beyond this are refused: no real map comes near it, and a hostile
 // one should not make us allocate without bound.
-constexpr uintmax_t kMaxChunkFile = 256u * 1024 * 1024;
+constexpr uintmax_t kMaxChunkFile = uintmax_t{256} * 1024 * 1024;
 
 // The game's walk. `visit(pos)` sees each 1-based section start and returns
 // true to stop there; the result is that position, or 0 when the walk ends.
@@ -71,25 +75,69 @@ std::vector<SectionInfo> walkSections(std::span<const uint8_t> data) {
     return out;
 }
 
+namespace {
+
+// Opens a chunk file for reading and returns its descriptor and size, refusing
+// what no chunk file can be; a missing file is not created.
+std::pair<int, size_t> openChunk(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw ChunkError(path.string() + (errno == ENOENT ? ": file not found" : ": cannot open: " + std::string(std::strerror(errno))));
+    struct stat st {};
+    std::string fault;
+    if (::fstat(fd, &st) != 0)
+        fault = ": cannot read its size: " + std::string(std::strerror(errno));
+    else if (S_ISDIR(st.st_mode))
+        fault = ": is a folder, not a chunk file";
+    else if (!S_ISREG(st.st_mode))
+        fault = ": not an ordinary file";
+    else if (static_cast<uintmax_t>(st.st_size) > kMaxChunkFile)
+        fault = ": chunk file of " + std::to_string(st.st_size) + " bytes is larger than the 256 MB limit";
+    if (!fault.empty()) {
+        ::close(fd);
+        throw ChunkError(path.string() + fault);
+    }
+    return {fd, static_cast<size_t>(st.st_size)};
+}
+
+} // namespace
+
 std::vector<uint8_t> readFile(const std::filesystem::path& path) {
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (!std::filesystem::exists(status))
-        throw ChunkError(path.string() + ": file not found");
-    if (std::filesystem::is_directory(status))
-        throw ChunkError(path.string() + ": is a folder, not a chunk file");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw ChunkError(path.string() + ": cannot open: " + std::strerror(errno));
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec) throw ChunkError(path.string() + ": cannot read its size: " + ec.message());
-    if (size > kMaxChunkFile)
-        throw ChunkError(path.string() + ": chunk file of " + std::to_string(size) +
-                         " bytes is larger than the 256 MB limit");
-    std::vector<uint8_t> data(static_cast<size_t>(size));
-    in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    if (static_cast<uintmax_t>(in.gcount()) != size)
-        throw ChunkError(path.string() + ": read fewer bytes than the file holds");
+    const auto [fd, size] = openChunk(path);
+    std::vector<uint8_t> data(size);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(fd, data.data() + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int err = errno;
+            ::close(fd);
+            throw ChunkError(path.string() + (n == 0 ? std::string(": read fewer bytes than the file holds")
+                                                     : ": cannot read: " + std::string(std::strerror(err))));
+        }
+        done += static_cast<size_t>(n);
+    }
+    ::close(fd);
     return data;
+}
+
+MappedFile::MappedFile(const std::filesystem::path& path) {
+    const auto [fd, size] = openChunk(path);
+    if (size > 0) {
+        void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        const int err = errno;
+        ::close(fd);
+        if (p == MAP_FAILED)
+            throw ChunkError(path.string() + ": cannot read: " + std::strerror(err));
+        data_ = static_cast<const uint8_t*>(p);
+        size_ = size;
+    } else {
+        ::close(fd);
+    }
+}
+
+MappedFile::~MappedFile() {
+    if (data_) ::munmap(const_cast<uint8_t*>(data_), size_);
 }
 
 } // namespace chunk
@@ -98,17 +146,17 @@ namespace modFunctions {
 
 int32_t GetSectionOffset(const std::filesystem::path& path, std::string_view sectionName) {
     const std::string name = chunk::normalizeName(sectionName);
-    const auto data = chunk::readFile(path);
-    return chunk::findSection(data, name);
+    const chunk::MappedFile file(path);
+    return chunk::findSection(file.bytes(), name);
 }
 
 int32_t GetSectionLength(const std::filesystem::path& path, std::string_view sectionName) {
     const std::string name = chunk::normalizeName(sectionName);
-    const auto data = chunk::readFile(path);
-    const int32_t at = chunk::findSection(data, name);
+    const chunk::MappedFile file(path);
+    const int32_t at = chunk::findSection(file.bytes(), name);
     if (at < 0)
         throw chunk::ChunkError(path.string() + ": no section \"" + name + "\"");
-    return chunk::readLength(data, at);
+    return chunk::readLength(file.bytes(), at);
 }
 
 } // namespace modFunctions

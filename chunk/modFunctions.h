@@ -44,6 +44,21 @@ std::vector<SectionInfo> walkSections(std::span<const uint8_t> data);
 // Whole file contents; a missing file is "file not found", nothing is created.
 std::vector<uint8_t> readFile(const std::filesystem::path& path);
 
+// A chunk file mapped read-only, with readFile's checks and errors: look-ups touch
+// only the section headers they visit instead of copying the whole file.
+class MappedFile {
+public:
+    explicit MappedFile(const std::filesystem::path& path);
+    ~MappedFile();
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    std::span<const uint8_t> bytes() const { return {data_, size_}; }
+
+private:
+    const uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+};
+
 } // namespace chunk
 
 namespace modFunctions {

@@ -72,7 +72,7 @@ int32_t checked32(int64_t v, const fs::path& file) {
     return static_cast<int32_t>(v);
 }
 
-std::vector<uint8_t> slice(const std::vector<uint8_t>& data, int64_t from1, int64_t count) {
+std::vector<uint8_t> slice(std::span<const uint8_t> data, int64_t from1, int64_t count) {
     const auto b = data.begin() + static_cast<std::ptrdiff_t>(from1 - 1);
     return {b, b + static_cast<std::ptrdiff_t>(count)};
 }
@@ -98,7 +98,7 @@ struct MapShape {
     uint16_t width = 0, height = 0, tileset = 0;
 };
 
-MapShape shapeOf(const std::vector<uint8_t>& data) {
+MapShape shapeOf(std::span<const uint8_t> data) {
     MapShape s;
     auto u16 = [&](int32_t pos) -> uint16_t {
         const auto at = static_cast<size_t>(pos - 1);
@@ -130,8 +130,8 @@ bool isTerrain(const std::string& name) { return name == "MTXM" || name == "TILE
 // Sections that the map's dimensions or tileset give meaning to must not move
 // between maps that differ in them; fixed-size sections must keep their size.
 void checkCompatible(FrontEnd& fe, const fs::path& first, const fs::path& second, const std::string& name) {
-    const auto a = chunk::readFile(first);
-    const auto b = chunk::readFile(second);
+    const chunk::MappedFile fa(first), fb(second);
+    const auto a = fa.bytes(), b = fb.bytes();
     if (const int32_t size = fixedSize(name); size >= 0) {
         const int32_t at = chunk::findSection(b, name);
         if (at >= 0 && chunk::readLength(b, at) != size)
@@ -167,7 +167,7 @@ fs::path canonicalMap(const fs::path& p) { return fs::weakly_canonical(fs::absol
 
 void writeRecord(const WorkFolder& work, const Record& r) {
     std::ostringstream out;
-    out << "graftwell-record 1\n" << r.map << '\n'
+    out << "graftwell-record 2\n" << r.map << '\n'
         << r.mapStamp.size << ' ' << r.mapStamp.mtimeNs << ' ' << r.mapStamp.hash << '\n'
         << r.chunkStamp.size << ' ' << r.chunkStamp.mtimeNs << ' ' << r.chunkStamp.hash << '\n';
     const std::string s = out.str();
@@ -179,7 +179,7 @@ void writeRecord(const WorkFolder& work, const Record& r) {
 bool readRecord(const WorkFolder& work, Record& r) {
     std::ifstream in(work.record());
     std::string magic;
-    if (!std::getline(in, magic) || magic != "graftwell-record 1") return false;
+    if (!std::getline(in, magic) || magic != "graftwell-record 2") return false;
     if (!std::getline(in, r.map)) return false;
     in >> r.mapStamp.size >> r.mapStamp.mtimeNs >> r.mapStamp.hash >> r.chunkStamp.size >>
         r.chunkStamp.mtimeNs >> r.chunkStamp.hash;
@@ -201,7 +201,8 @@ void spliceOne(FrontEnd& fe, const fs::path& first, const fs::path& second, cons
                       first.string() + ")");
     std::vector<uint8_t> leading;
     {
-        const auto data = chunk::readFile(first);
+        const chunk::MappedFile file(first);
+        const auto data = file.bytes();
         leading = slice(data, 1, checked32(int64_t{a1} - 5, first));
     }
     fe.yield();
@@ -228,7 +229,8 @@ void spliceOne(FrontEnd& fe, const fs::path& first, const fs::path& second, cons
     status("Grabbing section from second map...");
     std::vector<uint8_t> section;
     {
-        const auto data = chunk::readFile(second);
+        const chunk::MappedFile file(second);
+        const auto data = file.bytes();
         checkSection(second, "the map to splice", name(), a2, n2, data.size());
         section = slice(data, p2, int64_t{8} + n2);
     }
@@ -251,7 +253,8 @@ void spliceOne(FrontEnd& fe, const fs::path& first, const fs::path& second, cons
     status("Grabbing data from first map...");
     std::vector<uint8_t> trailing;
     {
-        const auto data = chunk::readFile(first);
+        const chunk::MappedFile file(first);
+        const auto data = file.bytes();
         checkSection(first, "the map to edit", name(), b1, n1, data.size());
         trailing = slice(data, start, static_cast<int64_t>(data.size()) - start + 1);
     }
