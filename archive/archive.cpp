@@ -104,7 +104,7 @@ void sync(int fd, const fs::path& path) {
 enum class Style { Plain, Implode, Zlib };
 
 // A sector's stored bytes (decrypted) to take over unchanged, or nothing.
-using Reuse = std::function<const std::vector<uint8_t>*(size_t index, std::span<const uint8_t> raw)>;
+using Reuse = std::function<std::optional<std::vector<uint8_t>>(size_t index, std::span<const uint8_t> raw)>;
 
 // The member's data in the archive's sector layout.
 std::vector<uint8_t> encode(std::span<const uint8_t> data, uint32_t sectorSize, Style style, bool encrypted,
@@ -124,8 +124,8 @@ std::vector<uint8_t> encode(std::span<const uint8_t> data, uint32_t sectorSize, 
     parallel::forEach(sectors, [&](size_t i) {
         const auto raw = rawOf(i);
         std::vector<uint8_t>& sector = coded[i];
-        if (const auto* kept = reuse ? reuse(i, raw) : nullptr)
-            sector = *kept;
+        if (auto kept = reuse ? reuse(i, raw) : std::nullopt)
+            sector = std::move(*kept);
         else if (auto packed = style == Style::Implode ? codec::implode(raw) : codec::compressZlib(raw))
             sector = std::move(*packed);
         else
@@ -150,10 +150,10 @@ std::vector<uint8_t> encode(std::span<const uint8_t> data, uint32_t sectorSize, 
 // time, and a one-section change leaves most sectors as they were.
 Reuse unchangedSectors(const View& view, const BlockEntry& old, std::string_view name, Style style,
                        size_t newSize, std::vector<uint8_t>& oldData, std::vector<std::vector<uint8_t>>& oldSectors) {
-    const bool sameCodec = style == Style::Implode ? (old.flags & kImploded) != 0
-                           : style == Style::Zlib  ? (old.flags & (kImploded | kCompressed)) == kCompressed
-                                                   : false;
-    if (!sameCodec)
+    // A PKWARE-compressed sector is the imploded stream behind a one-byte mask, so
+    // a map whose member was compressed that way keeps its sectors when imploded.
+    const bool imploded = (old.flags & kImploded) != 0, compressed = !imploded && (old.flags & kCompressed);
+    if (style == Style::Plain || (style == Style::Zlib && !compressed) || (!imploded && !compressed))
         return {};
     try {
         oldData = view.read(name);
@@ -163,22 +163,28 @@ Reuse unchangedSectors(const View& view, const BlockEntry& old, std::string_view
     }
     const uint32_t sectorSize = view.header().sectorSize;
     const size_t newSectors = (newSize + sectorSize - 1) / sectorSize;
-    return [&, sectorSize, newSectors, newSize, oldSize = size_t{old.fileSize}, style](
-               size_t i, std::span<const uint8_t> raw) -> const std::vector<uint8_t>* {
+    const uint8_t wantedMask = style == Style::Zlib ? kMaskZlib : kMaskPkware;
+    return [&, sectorSize, newSectors, newSize, oldSize = size_t{old.fileSize}, compressed, wantedMask](
+               size_t i, std::span<const uint8_t> raw) -> std::optional<std::vector<uint8_t>> {
         const size_t at = i * size_t{sectorSize};
         if (i >= oldSectors.size() || oldSectors[i].empty() || oldSectors[i].size() > raw.size())
-            return nullptr;
+            return std::nullopt;
         // Same length in the old member, same bytes; a last sector only when it was the last
         // before too, since a short decoded sector reads as zero-padded anywhere else.
         if (std::min<size_t>(sectorSize, oldSize - std::min(oldSize, at)) != raw.size() ||
             oldData.size() < at + raw.size() || std::memcmp(oldData.data() + at, raw.data(), raw.size()) != 0)
-            return nullptr;
+            return std::nullopt;
         if (i + 1 == newSectors && oldSize != newSize)
-            return nullptr;
+            return std::nullopt;
         const auto& stored = oldSectors[i];
-        if (style == Style::Zlib && stored.size() < raw.size() && stored[0] != kMaskZlib)
-            return nullptr;
-        return &stored;
+        if (stored.size() == raw.size() || !compressed || wantedMask == kMaskZlib) {
+            if (compressed && stored.size() < raw.size() && stored[0] != wantedMask)
+                return std::nullopt;
+            return stored; // stored raw, or already in the wanted form
+        }
+        if (stored[0] != kMaskPkware || stored.size() < 2)
+            return std::nullopt;
+        return std::vector<uint8_t>(stored.begin() + 1, stored.end());
     };
 }
 

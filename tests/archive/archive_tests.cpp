@@ -484,6 +484,27 @@ TEST_F(Archive, AddKeepsUnchangedSectorsAsStored) {
     EXPECT_LT(t1[sectors] - t1[sectors - 1], ss);
 }
 
+// A PKWARE-compressed sector is its imploded stream behind a mask byte: imploding
+// the member anew keeps that stream and drops the mask.
+TEST_F(Archive, AddToAPkwareMemberKeepsTheImplodedStreams) {
+    cleanMap({Codec::Pkware});
+    RawMap m = RawMap::load(map);
+    const BlockEntry b = m.blockOf(kChunkName);
+    const auto t = sectorTable(m, b, kChunkName);
+    Bytes changed = chunk;
+    changed.back() ^= 0x5A;
+    addBytes(map, changed, kChunkName);
+    EXPECT_EQ(chunkOf(map), changed);
+    RawMap after = RawMap::load(map);
+    const BlockEntry& nb = after.blockOf(kChunkName);
+    EXPECT_TRUE(nb.flags & mpq::kImploded);
+    const auto t1 = sectorTable(after, nb, kChunkName);
+    ASSERT_LT(t[1] - t[0], m.sectorSize());
+    EXPECT_EQ(m.bytes[m.dataPos(b) + t[0]], 0x08);
+    EXPECT_TRUE(std::equal(m.bytes.begin() + m.dataPos(b) + t[0] + 1, m.bytes.begin() + m.dataPos(b) + t[1],
+                           after.bytes.begin() + after.dataPos(nb) + t1[0], after.bytes.begin() + after.dataPos(nb) + t1[1]));
+}
+
 TEST_F(Archive, FailedAddLeavesTheMapAsItWas) {
     cleanMap();
     const Bytes before = fixtures::readAll(map);
