@@ -1,5 +1,7 @@
 #include "fixtures.h"
 
+#include "crypt.h"
+
 #include <StormLib.h>
 
 #include <array>
@@ -29,22 +31,6 @@ void put16(Bytes& b, size_t at, uint16_t v) {
 }
 
 [[noreturn]] void fail(const std::string& what) { throw std::runtime_error("fixtures: " + what); }
-
-const std::array<uint32_t, 0x500>& cryptTable() {
-    static const auto t = [] {
-        std::array<uint32_t, 0x500> r{};
-        uint32_t seed = 0x00100001;
-        for (uint32_t i = 0; i < 0x100; ++i)
-            for (uint32_t k = i; k < 0x500; k += 0x100) {
-                seed = (seed * 125 + 3) % 0x2AAAAB;
-                const uint32_t hi = (seed & 0xFFFF) << 16;
-                seed = (seed * 125 + 3) % 0x2AAAAB;
-                r[k] = hi | (seed & 0xFFFF);
-            }
-        return r;
-    }();
-    return t;
-}
 
 DWORD stormFlags(const MapOptions& o) {
     DWORD f = MPQ_FILE_REPLACEEXISTING;
@@ -179,51 +165,13 @@ ScratchDir::~ScratchDir() {
 }
 
 namespace mpq {
-
+// The archive's own hashing and cipher: StormLib-made fixtures already check them.
 uint32_t hashString(std::string_view name, uint32_t type) {
-    const auto& t = cryptTable();
-    uint32_t a = 0x7FED7FED, b = 0xEEEEEEEE;
-    for (char ch : name) {
-        const uint32_t c = static_cast<uint8_t>(std::toupper(static_cast<unsigned char>(ch)));
-        a = t[type * 0x100 + c] ^ (a + b);
-        b = c + a + b + (b << 5) + 3;
-    }
-    return a;
+    return archive::crypt::hashString(name, static_cast<archive::crypt::HashType>(type));
 }
-
-void encrypt(uint8_t* data, size_t size, uint32_t key) {
-    const auto& t = cryptTable();
-    uint32_t seed = 0xEEEEEEEE;
-    for (size_t i = 0; i + 4 <= size; i += 4) {
-        uint32_t plain;
-        std::memcpy(&plain, data + i, 4); // the tests run on little-endian hosts only
-        seed += t[0x400 + (key & 0xFF)];
-        const uint32_t enc = plain ^ (key + seed);
-        key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
-        seed = plain + seed + (seed << 5) + 3;
-        std::memcpy(data + i, &enc, 4);
-    }
-}
-
-void decrypt(uint8_t* data, size_t size, uint32_t key) {
-    const auto& t = cryptTable();
-    uint32_t seed = 0xEEEEEEEE;
-    for (size_t i = 0; i + 4 <= size; i += 4) {
-        uint32_t enc;
-        std::memcpy(&enc, data + i, 4);
-        seed += t[0x400 + (key & 0xFF)];
-        const uint32_t plain = enc ^ (key + seed);
-        key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
-        seed = plain + seed + (seed << 5) + 3;
-        std::memcpy(data + i, &plain, 4);
-    }
-}
-
-uint32_t fileKey(std::string_view name) {
-    const size_t slash = name.rfind('\\');
-    return hashString(slash == std::string_view::npos ? name : name.substr(slash + 1), 3);
-}
-
+void encrypt(uint8_t* data, size_t size, uint32_t key) { archive::crypt::encrypt(data, size, key); }
+void decrypt(uint8_t* data, size_t size, uint32_t key) { archive::crypt::decrypt(data, size, key); }
+uint32_t fileKey(std::string_view name) { return archive::crypt::plainKey(name); }
 } // namespace mpq
 
 namespace {

@@ -55,7 +55,7 @@ private:
     std::filesystem::path path_;
 };
 
-// ---- MPQ arithmetic, written independently of archive/ so tests cross-check it.
+// ---- MPQ constants and arithmetic for byte-patching fixtures.
 namespace mpq {
 inline constexpr uint32_t kHashTableKey = 0xC3AF3770;
 inline constexpr uint32_t kBlockTableKey = 0xEC83B3A3;
