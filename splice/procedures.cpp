@@ -38,7 +38,7 @@ Result run(Body body) {
         // what() reads "filesystem error: <operation>: <reason> [path]"; lead with the path.
         std::string what = e.what();
         if (const auto colon = what.find(": "); colon != std::string::npos) what = what.substr(colon + 2);
-        if (const auto bracket = what.rfind(" ["); bracket != std::string::npos) what = what.substr(0, bracket);
+        if (const auto bracket = what.rfind(" ["); bracket != std::string::npos) what.resize(bracket);
         return {false, e.path1().empty() ? what : e.path1().string() + ": " + what};
     } catch (const std::exception& e) {
         return {false, e.what()};
