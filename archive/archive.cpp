@@ -149,42 +149,40 @@ std::vector<uint8_t> encode(std::span<const uint8_t> data, uint32_t sectorSize, 
 // are taken over as stored: re-encoding a map's chunk file is most of a save's
 // time, and a one-section change leaves most sectors as they were.
 Reuse unchangedSectors(const View& view, const BlockEntry& old, std::string_view name, Style style,
-                       size_t newSize, std::vector<uint8_t>& oldData, std::vector<std::vector<uint8_t>>& oldSectors) {
+                       size_t newSize, std::optional<Sectors>& oldSectors) {
     // A PKWARE-compressed sector is the imploded stream behind a one-byte mask, so
     // a map whose member was compressed that way keeps its sectors when imploded.
     const bool imploded = (old.flags & kImploded) != 0, compressed = !imploded && (old.flags & kCompressed);
     if (style == Style::Plain || (style == Style::Zlib && !compressed) || (!imploded && !compressed))
         return {};
     try {
-        oldData = view.read(name);
-        oldSectors = view.storedSectors(old, name);
+        oldSectors = view.sectors(old, name);
     } catch (const ArchiveError&) {
-        return {}; // the old member is damaged: encode afresh
+        return {}; // a damaged sector table: encode afresh
     }
+    if (!oldSectors)
+        return {};
     const uint32_t sectorSize = view.header().sectorSize;
     const size_t newSectors = (newSize + sectorSize - 1) / sectorSize;
     const uint8_t wantedMask = style == Style::Zlib ? kMaskZlib : kMaskPkware;
-    return [&, sectorSize, newSectors, newSize, oldSize = size_t{old.fileSize}, compressed, wantedMask](
+    return [&oldSectors, newSectors, newSize, oldSize = size_t{old.fileSize}, compressed, wantedMask](
                size_t i, std::span<const uint8_t> raw) -> std::optional<std::vector<uint8_t>> {
-        const size_t at = i * size_t{sectorSize};
-        if (i >= oldSectors.size() || oldSectors[i].empty() || oldSectors[i].size() > raw.size())
-            return std::nullopt;
-        // Same length in the old member, same bytes; a last sector only when it was the last
-        // before too, since a short decoded sector reads as zero-padded anywhere else.
-        if (std::min<size_t>(sectorSize, oldSize - std::min(oldSize, at)) != raw.size() ||
-            oldData.size() < at + raw.size() || std::memcmp(oldData.data() + at, raw.data(), raw.size()) != 0)
-            return std::nullopt;
+        // A last sector only when it was the last before too: a short decoded
+        // sector reads as zero-padded anywhere else.
         if (i + 1 == newSectors && oldSize != newSize)
             return std::nullopt;
-        const auto& stored = oldSectors[i];
-        if (stored.size() == raw.size() || !compressed || wantedMask == kMaskZlib) {
-            if (compressed && stored.size() < raw.size() && stored[0] != wantedMask)
-                return std::nullopt;
-            return stored; // stored raw, or already in the wanted form
-        }
-        if (stored[0] != kMaskPkware || stored.size() < 2)
+        auto stored = oldSectors->stored(i);
+        if (!stored || stored->empty() || stored->size() > raw.size())
             return std::nullopt;
-        return std::vector<uint8_t>(stored.begin() + 1, stored.end());
+        const bool packed = stored->size() < raw.size();
+        if (packed && compressed && (*stored)[0] != wantedMask)
+            return std::nullopt;
+        const auto was = oldSectors->decoded(i);
+        if (!was || was->size() != raw.size() || !std::equal(raw.begin(), raw.end(), was->begin()))
+            return std::nullopt;
+        if (packed && compressed && wantedMask == kMaskPkware)
+            stored->erase(stored->begin()); // into the imploded form
+        return stored;
     };
 }
 
@@ -269,12 +267,10 @@ Appendix planAdd(std::span<const uint8_t> archiveBytes, std::span<const uint8_t>
     entry.fileSize = static_cast<uint32_t>(data.size());
     entry.flags = kExists | (style == Style::Implode ? kImploded : style == Style::Zlib ? kCompressed : 0) |
                   (encrypted ? kEncrypted : 0);
-    std::vector<uint8_t> oldData;
-    std::vector<std::vector<uint8_t>> oldSectors;
-    const Reuse reuse = oldBlock ? unchangedSectors(view, blocks[*oldBlock], name, style, data.size(), oldData,
-                                                    oldSectors)
-                                 : Reuse{};
-    const auto encoded = encode(data, header.sectorSize, style, encrypted, crypt::plainKey(name), reuse);
+    std::optional<Sectors> oldSectors;
+    const Reuse reuse =
+        oldBlock ? unchangedSectors(view, blocks[*oldBlock], name, style, data.size(), oldSectors) : Reuse{};
+    auto encoded = encode(data, header.sectorSize, style, encrypted, crypt::plainKey(name), reuse);
     entry.storedSize = static_cast<uint32_t>(encoded.size());
 
     // Reuse the member's block entry unless another entry shares it; otherwise a fresh
@@ -331,7 +327,7 @@ Appendix planAdd(std::span<const uint8_t> archiveBytes, std::span<const uint8_t>
 
     Appendix out;
     out.headerPos = header.pos;
-    out.tail = encoded;
+    out.tail = std::move(encoded);
     const auto blockTable = encodeTable(blocks);
     out.tail.insert(out.tail.end(), blockTable.begin(), blockTable.end());
     if (copyHashes) {

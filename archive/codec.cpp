@@ -29,7 +29,9 @@ constexpr size_t kSlack = 1024;
 std::optional<std::vector<uint8_t>> finish(std::vector<uint8_t> out, int outSize, size_t inSize) {
     if (outSize <= 0 || size_t(outSize) >= inSize)
         return std::nullopt;
+    // Sectors are kept until the whole member is coded: give back the working room.
     out.resize(static_cast<size_t>(outSize));
+    out.shrink_to_fit();
     return out;
 }
 

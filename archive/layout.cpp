@@ -189,92 +189,113 @@ std::vector<uint8_t> View::read(std::string_view name) const {
         return out;
     }
 
-    const auto offsets = sectorOffsets(block, start, key, name);
-    const size_t sectors = offsets.size() - 1;
-    size_t present = 0; // sectors that start inside the file
-    while (present < sectors && offsets[present] < available)
-        ++present;
+    const Sectors layout = *sectors(block, name);
+    const size_t present = layout.present();
     out.resize(static_cast<size_t>(std::min<uint64_t>(block.fileSize, uint64_t{present} * sectorSize)));
 
     // Sectors decode independently, straight into their place in `out`; what each
     // gave is then read in order, so the first fault reported is the first in the file.
-    enum class Got : uint8_t { Bytes, BadMask, Undecodable };
-    struct Outcome { Got got = Got::Bytes; bool decoded = false; uint32_t size = 0; };
-    std::vector<Outcome> outcome(present);
-    parallel::forEach(present, [&](size_t i) {
-        const uint32_t owed = std::min<uint64_t>(sectorSize, uint64_t{block.fileSize} - uint64_t{i} * sectorSize);
-        const uint32_t stored = offsets[i + 1] - offsets[i];
-        const uint64_t have = std::min<uint64_t>(stored, available - offsets[i]);
-        std::vector<uint8_t> data(bytes_.begin() + static_cast<ptrdiff_t>(start + offsets[i]),
-                                  bytes_.begin() + static_cast<ptrdiff_t>(start + offsets[i] + have));
-        if (encrypted)
-            crypt::decrypt(data.data(), data.size(), key + static_cast<uint32_t>(i));
-        Outcome& o = outcome[i];
-        uint8_t* to = out.data() + i * size_t{sectorSize};
-        if (stored >= owed) {
-            o.size = static_cast<uint32_t>(std::min<uint64_t>(owed, have));
-            std::memcpy(to, data.data(), o.size);
-            return;
-        }
-        o.decoded = true;
-        std::optional<std::vector<uint8_t>> plain;
-        if (block.flags & kImploded) {
-            plain = codec::explode(data, owed);
-        } else if (!data.empty()) {
-            if (data[0] != kMaskZlib && data[0] != kMaskPkware) {
-                o.got = Got::BadMask;
-                o.size = data[0];
-                return;
-            }
-            plain = codec::decompress(data, owed);
-        }
-        if (!plain) {
-            o.got = Got::Undecodable;
-            return;
-        }
-        o.size = static_cast<uint32_t>(plain->size());
-        std::memcpy(to, plain->data(), plain->size());
-    });
+    std::vector<SectorOutcome> outcome(present);
+    parallel::forEach(present, [&](size_t i) { outcome[i] = layout.decodeInto(i, out.data() + i * size_t{sectorSize}); });
 
     size_t length = 0;
     for (size_t i = 0; i < present; ++i) {
-        const Outcome& o = outcome[i];
-        const bool cut = offsets[i + 1] > available;
-        const uint32_t owed = std::min<uint64_t>(sectorSize, uint64_t{block.fileSize} - uint64_t{i} * sectorSize);
-        if (o.got != Got::Bytes) {
-            if (cut)
+        const SectorOutcome& o = outcome[i];
+        if (o.got != SectorOutcome::Got::Bytes) {
+            if (layout.cut(i))
                 break;
-            if (o.got == Got::BadMask)
+            if (o.got == SectorOutcome::Got::BadMask)
                 fail("sector " + std::to_string(i) + " of " + member + " uses an unsupported compression (mask " +
                      hex(static_cast<uint8_t>(o.size)) + ")");
             fail("sector " + std::to_string(i) + " of " + member + " cannot be decompressed");
         }
         // A decompressed sector short of its size reads as zero-padded, except the last.
-        length = i * size_t{sectorSize} + (o.decoded && i + 1 < sectors ? owed : o.size);
-        if (cut)
+        length = i * size_t{sectorSize} + (o.decoded && i + 1 < layout.count() ? layout.owed(i) : o.size);
+        if (layout.cut(i))
             break;
     }
     out.resize(length);
     return out;
 }
 
-std::vector<std::vector<uint8_t>> View::storedSectors(const BlockEntry& block, std::string_view name) const {
-    if (!(block.flags & (kImploded | kCompressed)) || block.fileSize == 0 || header_.sectorSize == 0)
-        return {};
+std::optional<Sectors> View::sectors(const BlockEntry& block, std::string_view name) const {
     const auto startPos = absolute(block.offset);
-    if (!startPos || *startPos >= bytes_.size())
-        return {};
-    const uint32_t key = keyOf(block, name);
-    const auto offsets = sectorOffsets(block, *startPos, key, name);
-    std::vector<std::vector<uint8_t>> out(offsets.size() - 1);
-    for (size_t i = 0; i < out.size(); ++i) {
-        const uint64_t from = *startPos + offsets[i], to = *startPos + offsets[i + 1];
-        if (to > bytes_.size())
-            break;
-        out[i].assign(bytes_.begin() + static_cast<ptrdiff_t>(from), bytes_.begin() + static_cast<ptrdiff_t>(to));
-        if (block.flags & (kEncrypted | kAdjustedKey))
-            crypt::decrypt(out[i].data(), out[i].size(), key + static_cast<uint32_t>(i));
+    if (!(block.flags & (kImploded | kCompressed)) || block.fileSize == 0 || header_.sectorSize == 0 || !startPos ||
+        *startPos >= bytes_.size())
+        return std::nullopt;
+    Sectors s;
+    s.view_ = this;
+    s.flags_ = block.flags;
+    s.fileSize_ = block.fileSize;
+    s.key_ = keyOf(block, name);
+    s.sectorSize_ = header_.sectorSize;
+    s.start_ = *startPos;
+    s.available_ = bytes_.size() - *startPos;
+    s.offsets_ = sectorOffsets(block, *startPos, s.key_, name);
+    return s;
+}
+
+size_t Sectors::present() const {
+    size_t n = 0;
+    while (n < count() && offsets_[n] < available_)
+        ++n;
+    return n;
+}
+
+uint32_t Sectors::owed(size_t i) const {
+    return static_cast<uint32_t>(std::min<uint64_t>(sectorSize_, uint64_t{fileSize_} - uint64_t{i} * sectorSize_));
+}
+
+// The present bytes of sector i, decrypted.
+std::vector<uint8_t> Sectors::raw(size_t i) const {
+    const uint64_t have = std::min<uint64_t>(offsets_[i + 1] - offsets_[i], available_ - offsets_[i]);
+    const auto from = view_->bytes().begin() + static_cast<ptrdiff_t>(start_ + offsets_[i]);
+    std::vector<uint8_t> data(from, from + static_cast<ptrdiff_t>(have));
+    if (flags_ & (kEncrypted | kAdjustedKey))
+        crypt::decrypt(data.data(), data.size(), key_ + static_cast<uint32_t>(i));
+    return data;
+}
+
+SectorOutcome Sectors::decodeInto(size_t i, uint8_t* to) const {
+    const uint32_t owe = owed(i);
+    const std::vector<uint8_t> data = raw(i);
+    SectorOutcome o;
+    if (offsets_[i + 1] - offsets_[i] >= owe) {
+        o.size = static_cast<uint32_t>(std::min<size_t>(owe, data.size()));
+        std::memcpy(to, data.data(), o.size);
+        return o;
     }
+    o.decoded = true;
+    std::optional<std::vector<uint8_t>> plain;
+    if (flags_ & kImploded) {
+        plain = codec::explode(data, owe);
+    } else if (!data.empty()) {
+        if (data[0] != kMaskZlib && data[0] != kMaskPkware)
+            return {SectorOutcome::Got::BadMask, true, data[0]};
+        plain = codec::decompress(data, owe);
+    }
+    if (!plain)
+        return {SectorOutcome::Got::Undecodable, true, 0};
+    o.size = static_cast<uint32_t>(plain->size());
+    std::memcpy(to, plain->data(), plain->size());
+    return o;
+}
+
+std::optional<std::vector<uint8_t>> Sectors::stored(size_t i) const {
+    if (i >= count() || offsets_[i] >= available_ || cut(i))
+        return std::nullopt;
+    return raw(i);
+}
+
+std::optional<std::vector<uint8_t>> Sectors::decoded(size_t i) const {
+    if (i >= count() || offsets_[i] >= available_ || cut(i))
+        return std::nullopt;
+    std::vector<uint8_t> out(owed(i));
+    const SectorOutcome o = decodeInto(i, out.data());
+    if (o.got != SectorOutcome::Got::Bytes)
+        return std::nullopt;
+    if (!o.decoded || i + 1 == count())
+        out.resize(o.size);
     return out;
 }
 

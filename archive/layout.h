@@ -51,6 +51,41 @@ struct Header {
 uint32_t load32(const uint8_t* p);
 void store32(uint8_t* p, uint32_t v);
 
+class View;
+
+// What one sector gave when decoded: bytes (`size` of them), or a fault.
+struct SectorOutcome {
+    enum class Got : uint8_t { Bytes, BadMask, Undecodable } got = Got::Bytes;
+    bool decoded = false; // false: stored as is
+    uint32_t size = 0;    // bytes written, or the unsupported mask
+};
+
+// The sector layout of an imploded or compressed member, to decode or take over
+// sectors one at a time.
+class Sectors {
+public:
+    size_t count() const { return offsets_.size() - 1; }
+    // Sectors that start inside the file.
+    size_t present() const;
+    // Sector i's bytes are cut off by the end of the file.
+    bool cut(size_t i) const { return offsets_[i + 1] > available_; }
+    uint32_t owed(size_t i) const;
+    // Decodes present sector i into `to` (room for owed(i) bytes).
+    SectorOutcome decodeInto(size_t i, uint8_t* to) const;
+    // Sector i as stored, decrypted; nothing when it is not wholly inside the file.
+    std::optional<std::vector<uint8_t>> stored(size_t i) const;
+    // Sector i as a read gives it, zero-padded unless last; nothing when cut off or faulty.
+    std::optional<std::vector<uint8_t>> decoded(size_t i) const;
+
+private:
+    friend class View;
+    std::vector<uint8_t> raw(size_t i) const;
+    const View* view_ = nullptr;
+    uint32_t flags_ = 0, fileSize_ = 0, key_ = 0, sectorSize_ = 0;
+    uint64_t start_ = 0, available_ = 0;
+    std::vector<uint32_t> offsets_;
+};
+
 // A parsed view over archive bytes; the bytes must outlive it. Errors are
 // ArchiveError with `label` leading the message.
 class View {
@@ -72,9 +107,8 @@ public:
     std::optional<size_t> usableBlock(size_t hashIndex) const;
 
     std::vector<uint8_t> read(std::string_view name) const;
-    // The sectors of an imploded or compressed member as stored, decrypted but not
-    // decoded; a sector not wholly inside the file is left empty.
-    std::vector<std::vector<uint8_t>> storedSectors(const BlockEntry& block, std::string_view name) const;
+    // The sector layout of an imploded or compressed member, or nothing for other members.
+    std::optional<Sectors> sectors(const BlockEntry& block, std::string_view name) const;
     // The codec of the member's first compressed sector: kMaskPkware/kMaskZlib, or 0 if none.
     uint8_t firstSectorMask(const BlockEntry& block, std::string_view name) const;
 
