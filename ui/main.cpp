@@ -4,9 +4,6 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QTimer>
-
-#include <cstdio>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -14,18 +11,6 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(ui::productVersion());
     QGuiApplication::setDesktopFileName(QStringLiteral("graftwell"));
     QApplication::setWindowIcon(ui::appIcon());
-
-    // For the README picture: show the window, save what it draws, and end.
-    QString screenshot;
-    const QStringList args = QApplication::arguments();
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--screenshot") && i + 1 < args.size()) {
-            screenshot = args[++i];
-        } else {
-            std::fprintf(stderr, "usage: graftwell [--screenshot FILE.png]\n");
-            return 2;
-        }
-    }
 
     std::filesystem::path programFolder;
     try {
@@ -38,17 +23,5 @@ int main(int argc, char** argv) {
 
     ui::frmMain w(programFolder);
     w.show();
-    if (!screenshot.isEmpty()) {
-        int rc = 0;
-        QTimer::singleShot(0, &w, [&] {
-            if (!w.grab().save(screenshot, "PNG")) {
-                std::fprintf(stderr, "graftwell: cannot write %s\n", qPrintable(screenshot));
-                rc = 1;
-            }
-            QApplication::quit();
-        });
-        app.exec();
-        return rc;
-    }
     return app.exec();
 }
