@@ -301,17 +301,29 @@ Appendix planAdd(std::span<const uint8_t> archiveBytes, std::span<const uint8_t>
             fail("the archive's hash table has no entries; a member cannot be added");
         if (hashCount > kMaxHashEntries)
             fail("the archive's hash table declares " + std::to_string(hashCount) + " entries, too many to copy");
-        HashEntry deleted;
-        deleted.block = kDeleted;
-        hashes.resize(hashCount, deleted);
+        // Entries past the cut are read as absent: a look-up starting there starts at
+        // entry 0 instead. Filling them with deleted markers keeps that when entry 0 is
+        // in use (the scan covers the table either way); when entry 0 is empty such
+        // look-ups found nothing, and empty fill keeps it so.
+        HashEntry fill;
+        if (!hashes.empty() && hashes[0].block != kEmpty)
+            fill.block = kDeleted;
+        hashes.resize(hashCount, fill);
         if (found) {
             hashes[*found].block = index;
         } else {
             const auto slot = freeSlot(hashes, name);
             if (!slot)
                 fail("the archive's hash table is full");
-            hashes[*slot] = {crypt::hashString(name, crypt::kNameA), crypt::hashString(name, crypt::kNameB), 0, 0,
-                             index};
+            const HashEntry entry{crypt::hashString(name, crypt::kNameA), crypt::hashString(name, crypt::kNameB), 0, 0,
+                                  index};
+            // Entries of this name hidden behind an empty start slot come into the scan
+            // once that slot is filled, and the last of them would win: point them at
+            // the new data too.
+            for (HashEntry& e : hashes)
+                if (e.block != kDeleted && e.nameA == entry.nameA && e.nameB == entry.nameB && e.locale == 0)
+                    e.block = index;
+            hashes[*slot] = entry;
         }
     }
 

@@ -505,6 +505,27 @@ TEST_F(Archive, AddToAPkwareMemberKeepsTheImplodedStreams) {
                            after.bytes.begin() + after.dataPos(nb) + t1[0], after.bytes.begin() + after.dataPos(nb) + t1[1]));
 }
 
+// An entry of the new name hidden behind its empty start slot enters the scan once
+// the slot is filled; it must not win over the member just added.
+TEST_F(Archive, AddedNameWinsOverAnEntryHiddenBehindItsStartSlot) {
+    cleanMap();
+    RawMap m = RawMap::load(map);
+    const std::string name = "new\\member.bin";
+    const size_t n = m.hashes.size(), start = mpq::hashString(name, 0) & (n - 1);
+    ASSERT_EQ(m.hashes[start].block, mpq::kEmpty);
+    size_t hidden = (start + n - 1) % n; // scanned last
+    while (m.hashes[hidden].block != mpq::kEmpty)
+        hidden = (hidden + n - 1) % n;
+    m.hashes[hidden] = {mpq::hashString(name, 1), mpq::hashString(name, 2), 0, 0,
+                        m.hashes[size_t(m.findHash(kNotesName))].block};
+    store(m);
+    EXPECT_FALSE(errorOf([&] { archive::readMember(map, name); }).empty());
+
+    addBytes(map, {1, 2, 3}, name);
+    EXPECT_EQ(archive::readMember(map, name), (Bytes{1, 2, 3}));
+    EXPECT_EQ(archive::readMember(map, kNotesName), protections::sampleNotes());
+}
+
 TEST_F(Archive, FailedAddLeavesTheMapAsItWas) {
     cleanMap();
     const Bytes before = fixtures::readAll(map);
