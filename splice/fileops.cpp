@@ -1,5 +1,6 @@
 #include "fileops.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -49,10 +50,18 @@ void writeAll(int fd, const std::filesystem::path& path, const uint8_t* data, si
     }
 }
 
+// A read buffer no larger than the file: zero-filling a megabyte for a small map
+// costs more than reading it.
+std::vector<uint8_t> bufferFor(int fd) {
+    struct stat st {};
+    const size_t size = ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 1;
+    return std::vector<uint8_t>(std::min<size_t>(size, 1 << 20));
+}
+
 // Streams src into the open descriptor dst.
 void pump(const std::filesystem::path& src, int dst, const std::filesystem::path& dstPath) {
     Fd in(src, O_RDONLY);
-    std::vector<uint8_t> buf(1 << 20);
+    std::vector<uint8_t> buf = bufferFor(in.get());
     for (;;) {
         const ssize_t n = ::read(in.get(), buf.data(), buf.size());
         if (n < 0) {
@@ -121,7 +130,7 @@ void replaceAtomically(const std::filesystem::path& src, const std::filesystem::
 
 uint64_t hashFile(const std::filesystem::path& path) {
     Fd in(path, O_RDONLY);
-    std::vector<uint8_t> buf(1 << 20);
+    std::vector<uint8_t> buf = bufferFor(in.get());
     uint64_t h = 1469598103934665603ull;
     for (;;) {
         // Fill the buffer whole, so the words hashed do not depend on how reads split.
