@@ -9,18 +9,16 @@ namespace {
 
 using Decoder = int (*)(void*, int*, void*, int);
 
-std::optional<std::vector<uint8_t>> decode(Decoder fn, std::span<const uint8_t> in, uint32_t limit) {
+std::optional<uint32_t> decodeInto(Decoder fn, std::span<const uint8_t> in, std::span<uint8_t> out) {
     if (in.empty() || in.size() > size_t(std::numeric_limits<int>::max()) ||
-        limit > uint32_t(std::numeric_limits<int>::max()))
+        out.size() > size_t(std::numeric_limits<int>::max()))
         return std::nullopt;
-    std::vector<uint8_t> out(limit);
-    int outSize = static_cast<int>(limit);
+    int outSize = static_cast<int>(out.size());
     // The codecs take non-const input but do not write to it.
     if (!fn(out.data(), &outSize, const_cast<uint8_t*>(in.data()), static_cast<int>(in.size())) || outSize < 0 ||
-        uint32_t(outSize) > limit)
+        size_t(outSize) > out.size())
         return std::nullopt;
-    out.resize(static_cast<size_t>(outSize));
-    return out;
+    return static_cast<uint32_t>(outSize);
 }
 
 // Room beyond the input: the codecs may overrun a tight buffer before giving up.
@@ -37,12 +35,12 @@ std::optional<std::vector<uint8_t>> finish(std::vector<uint8_t> out, int outSize
 
 } // namespace
 
-std::optional<std::vector<uint8_t>> explode(std::span<const uint8_t> in, uint32_t limit) {
-    return decode(SCompExplode, in, limit);
+std::optional<uint32_t> explodeInto(std::span<const uint8_t> in, std::span<uint8_t> out) {
+    return decodeInto(SCompExplode, in, out);
 }
 
-std::optional<std::vector<uint8_t>> decompress(std::span<const uint8_t> in, uint32_t limit) {
-    return decode(SCompDecompress, in, limit);
+std::optional<uint32_t> decompressInto(std::span<const uint8_t> in, std::span<uint8_t> out) {
+    return decodeInto(SCompDecompress, in, out);
 }
 
 std::optional<std::vector<uint8_t>> implode(std::span<const uint8_t> in) {

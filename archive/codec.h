@@ -8,12 +8,12 @@
 
 namespace archive::codec {
 
-// Each returns the decoded bytes, at most `limit` of them, or nothing when the
-// stream is not valid.
-std::optional<std::vector<uint8_t>> explode(std::span<const uint8_t> in, uint32_t limit);
-// `in` starts with the compression mask byte; only zlib (0x02) and PKWARE (0x08) are
+// Each decodes a sector straight into `out`, writing at most its size, and returns
+// the decoded size, or nothing when the stream is not valid. `in` of decompressInto
+// starts with the compression mask byte; only zlib (0x02) and PKWARE (0x08) are
 // accepted by the caller.
-std::optional<std::vector<uint8_t>> decompress(std::span<const uint8_t> in, uint32_t limit);
+std::optional<uint32_t> explodeInto(std::span<const uint8_t> in, std::span<uint8_t> out);
+std::optional<uint32_t> decompressInto(std::span<const uint8_t> in, std::span<uint8_t> out);
 
 // Each returns the encoded sector, or nothing when it would not be smaller than `in`.
 std::optional<std::vector<uint8_t>> implode(std::span<const uint8_t> in);

@@ -266,18 +266,19 @@ SectorOutcome Sectors::decodeInto(size_t i, uint8_t* to) const {
         return o;
     }
     o.decoded = true;
-    std::optional<std::vector<uint8_t>> plain;
+    std::optional<uint32_t> size;
     if (flags_ & kImploded) {
-        plain = codec::explode(data, owe);
+        size = codec::explodeInto(data, {to, owe});
     } else if (!data.empty()) {
         if (data[0] != kMaskZlib && data[0] != kMaskPkware)
             return {SectorOutcome::Got::BadMask, true, data[0]};
-        plain = codec::decompress(data, owe);
+        size = codec::decompressInto(data, {to, owe});
     }
-    if (!plain)
+    if (!size)
         return {SectorOutcome::Got::Undecodable, true, 0};
-    o.size = static_cast<uint32_t>(plain->size());
-    std::memcpy(to, plain->data(), plain->size());
+    // What a short sector reads as past its end: zeros, whatever the codec left there.
+    std::memset(to + *size, 0, owe - *size);
+    o.size = *size;
     return o;
 }
 
