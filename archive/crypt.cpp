@@ -1,5 +1,7 @@
 #include "crypt.h"
 
+#include "bytes.h"
+
 #include <array>
 #include <cstring>
 
@@ -24,28 +26,18 @@ const std::array<uint32_t, 0x500>& table() {
     return t;
 }
 
-uint32_t load(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-void store(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
-
 template <bool Encrypt>
 void run(uint8_t* data, size_t size, uint32_t key) {
     const auto& t = table();
     uint32_t seed = 0xEEEEEEEE;
     for (size_t i = 0; i + 4 <= size; i += 4) {
         seed += t[0x400 + (key & 0xFF)];
-        const uint32_t in = load(data + i);
+        const uint32_t in = load32(data + i);
         const uint32_t out = in ^ (key + seed);
         const uint32_t plain = Encrypt ? in : out;
         key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
         seed = plain + seed + (seed << 5) + 3;
-        store(data + i, out);
+        store32(data + i, out);
     }
 }
 

@@ -1,6 +1,8 @@
 // An archive's header and tables as the game's reader sees them, and its member decoding.
 #pragma once
 
+#include "bytes.h"
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -48,8 +50,8 @@ struct Header {
     uint32_t hashCount() const { return hashCountField & kHashCountMask; }
 };
 
-uint32_t load32(const uint8_t* p);
-void store32(uint8_t* p, uint32_t v);
+using archive::load32;
+using archive::store32;
 
 class View;
 

@@ -11,16 +11,8 @@ using Sections = std::vector<std::pair<std::string, Bytes>>;
 
 namespace {
 
-const std::vector<std::string> kCopySteps = {
-    "Deleting temp files...", "Copying maps...", "Extracting scenario.chk...",
-    "Grabbing data from first map...", "Creating temporary chk file...",
-    "Inserting data to temporary chk file...", "Checking offset and length of section...",
-    "Grabbing section from second map...", "Inserting data to temporary chk file...",
-    "Checking offset and length of rest of file...", "Grabbing data from first map...",
-    "Inserting data to temporary chk file...", "Done!"};
-const std::vector<std::string> kSaveSteps = {"Adding temp chk file to temp map...",
-                                             "Deleting old map file...", "Copying modified map...",
-                                             "Save successful!"};
+using fixtures::kCopySteps;
+using fixtures::kSaveSteps;
 
 struct Recorder : splice::FrontEnd {
     std::string edit = "No map loaded.", other = "No map loaded.", section = "TILE";

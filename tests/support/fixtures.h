@@ -34,6 +34,17 @@ using Member = std::pair<std::string, Bytes>;
 
 inline constexpr const char* kChunkName = "staredit\\scenario.chk";
 
+// The status lines of a whole Copy Section and a whole Save, in order.
+inline const std::vector<std::string> kCopySteps = {
+    "Deleting temp files...", "Copying maps...", "Extracting scenario.chk...",
+    "Grabbing data from first map...", "Creating temporary chk file...",
+    "Inserting data to temporary chk file...", "Checking offset and length of section...",
+    "Grabbing section from second map...", "Inserting data to temporary chk file...",
+    "Checking offset and length of rest of file...", "Grabbing data from first map...",
+    "Inserting data to temporary chk file...", "Done!"};
+inline const std::vector<std::string> kSaveSteps = {"Adding temp chk file to temp map...", "Deleting old map file...",
+                                                    "Copying modified map...", "Save successful!"};
+
 // Writes a map at `path` holding `chunk` as "staredit\scenario.chk" and any extra members.
 void makeMap(const std::filesystem::path& path, const Bytes& chunk,
              const MapOptions& options = {}, const std::vector<Member>& extra = {});

@@ -17,15 +17,13 @@ using Sections = std::vector<std::pair<std::string, Bytes>>;
 
 namespace {
 
-const QStringList kCopySteps = {
-    "Deleting temp files...", "Copying maps...", "Extracting scenario.chk...",
-    "Grabbing data from first map...", "Creating temporary chk file...",
-    "Inserting data to temporary chk file...", "Checking offset and length of section...",
-    "Grabbing section from second map...", "Inserting data to temporary chk file...",
-    "Checking offset and length of rest of file...", "Grabbing data from first map...",
-    "Inserting data to temporary chk file...", "Done!"};
-const QStringList kSaveSteps = {"Adding temp chk file to temp map...", "Deleting old map file...",
-                                "Copying modified map...", "Save successful!"};
+QStringList qStrings(const std::vector<std::string>& v) {
+    QStringList out;
+    for (const auto& s : v) out << QString::fromStdString(s);
+    return out;
+}
+const QStringList kCopySteps = qStrings(fixtures::kCopySteps);
+const QStringList kSaveSteps = qStrings(fixtures::kSaveSteps);
 
 QString q(const fs::path& p) { return QString::fromStdString(p.string()); }
 
