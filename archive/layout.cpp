@@ -290,32 +290,30 @@ std::optional<std::vector<uint8_t>> Sectors::decoded(size_t i) const {
     return out;
 }
 
-uint8_t View::firstSectorMask(const BlockEntry& block, std::string_view name) const {
-    if (!(block.flags & kCompressed) || (block.flags & kImploded) || block.fileSize == 0 || header_.sectorSize == 0)
+uint8_t Sectors::firstMask() const {
+    if (flags_ & kImploded)
         return 0;
-    const auto startPos = absolute(block.offset);
-    if (!startPos || *startPos >= bytes_.size())
-        return 0;
-    try {
-        const uint32_t key = keyOf(block, name);
-        const auto offsets = sectorOffsets(block, *startPos, key, name);
-        for (size_t i = 0; i + 1 < offsets.size(); ++i) {
-            const uint32_t owed = std::min<uint64_t>(header_.sectorSize,
-                                                     uint64_t{block.fileSize} - uint64_t{i} * header_.sectorSize);
-            if (offsets[i + 1] - offsets[i] >= owed)
-                continue;
-            const uint64_t pos = *startPos + offsets[i];
-            if (pos + 4 > bytes_.size())
-                return 0;
-            uint8_t word[4];
-            std::memcpy(word, bytes_.data() + pos, 4);
-            if (block.flags & (kEncrypted | kAdjustedKey))
-                crypt::decrypt(word, 4, key + static_cast<uint32_t>(i));
-            return word[0];
-        }
-    } catch (const ArchiveError&) {
+    for (size_t i = 0; i < count(); ++i) {
+        if (offsets_[i + 1] - offsets_[i] >= owed(i))
+            continue;
+        if (uint64_t{offsets_[i]} + 4 > available_)
+            return 0;
+        uint8_t word[4];
+        std::memcpy(word, view_->bytes().data() + start_ + offsets_[i], 4);
+        if (flags_ & (kEncrypted | kAdjustedKey))
+            crypt::decrypt(word, 4, key_ + static_cast<uint32_t>(i));
+        return word[0];
     }
     return 0;
+}
+
+uint8_t View::firstSectorMask(const BlockEntry& block, std::string_view name) const {
+    try {
+        const auto layout = sectors(block, name);
+        return layout ? layout->firstMask() : 0;
+    } catch (const ArchiveError&) {
+        return 0; // a damaged sector table names no codec
+    }
 }
 
 std::vector<uint8_t> encodeTable(const std::vector<HashEntry>& entries) {

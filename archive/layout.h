@@ -78,6 +78,8 @@ public:
     std::optional<std::vector<uint8_t>> stored(size_t i) const;
     // Sector i as a read gives it, zero-padded unless last; nothing when cut off or faulty.
     std::optional<std::vector<uint8_t>> decoded(size_t i) const;
+    // The codec mask of the first compressed sector, or 0 (imploded, none, or cut off).
+    uint8_t firstMask() const;
 
 private:
     friend class View;
