@@ -1,5 +1,6 @@
 #include "archive.h"
 
+#include "buffer.h"
 #include "codec.h"
 #include "crypt.h"
 #include "layout.h"
@@ -48,7 +49,7 @@ private:
     int fd_;
 };
 
-std::vector<uint8_t> readAll(int fd, const fs::path& path, uint64_t limit, const char* what) {
+Buffer readAll(int fd, const fs::path& path, uint64_t limit, const char* what) {
     struct stat st {};
     if (::fstat(fd, &st) != 0)
         failErrno(path, "cannot read");
@@ -57,7 +58,7 @@ std::vector<uint8_t> readAll(int fd, const fs::path& path, uint64_t limit, const
     if (static_cast<uint64_t>(st.st_size) > limit)
         throw ArchiveError(path.string() + ": " + what + " of " + std::to_string(st.st_size) +
                            " bytes is larger than the " + std::to_string(limit >> 20) + " MB limit");
-    std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
+    Buffer bytes(static_cast<size_t>(st.st_size));
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
@@ -69,11 +70,11 @@ std::vector<uint8_t> readAll(int fd, const fs::path& path, uint64_t limit, const
             break; // shrank while being read; what is there is what counts
         done += static_cast<size_t>(n);
     }
-    bytes.resize(done);
+    bytes.shrink(done);
     return bytes;
 }
 
-std::vector<uint8_t> readFile(const fs::path& path, uint64_t limit, const char* what) {
+Buffer readFile(const fs::path& path, uint64_t limit, const char* what) {
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         if (errno == ENOENT)
@@ -204,24 +205,43 @@ std::optional<size_t> freeSlot(const std::vector<HashEntry>& table, std::string_
 
 std::vector<uint8_t> readMember(std::span<const uint8_t> archiveBytes, std::string_view member,
                                 const std::string& label) {
-    return View(archiveBytes, label).read(member);
+    struct ToVector final : MemberSink {
+        std::vector<uint8_t> out;
+        void reserve(uint64_t size) override { out.resize(static_cast<size_t>(size)); }
+        void put(uint64_t offset, std::span<const uint8_t> bytes) override {
+            std::copy(bytes.begin(), bytes.end(), out.begin() + static_cast<ptrdiff_t>(offset));
+        }
+    } sink;
+    sink.out.resize(static_cast<size_t>(View(archiveBytes, label).decode(member, sink)));
+    return std::move(sink.out);
 }
 
 std::vector<uint8_t> readMember(const fs::path& archivePath, std::string_view member) {
     const auto bytes = readFile(archivePath, kMaxArchiveSize, "the archive");
-    return readMember(bytes, member, archivePath.string());
+    return readMember(bytes.span(), member, archivePath.string());
 }
 
 void extract(const fs::path& archivePath, std::string_view member, const fs::path& destFolder) {
-    const auto data = readMember(archivePath, member);
+    const auto bytes = readFile(archivePath, kMaxArchiveSize, "the archive");
+    const View view(bytes.span(), archivePath.string());
     const size_t slash = member.rfind('\\');
     const fs::path dest = destFolder / std::string(slash == std::string_view::npos ? member : member.substr(slash + 1));
     Fd fd(::open(dest.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (fd.get() < 0)
         failErrno(dest, "cannot create");
+    // Decoded windows go straight to the file, so the member is never held whole.
+    struct ToFile final : MemberSink {
+        int fd;
+        const fs::path& path;
+        ToFile(int f, const fs::path& p) : fd(f), path(p) {}
+        void reserve(uint64_t) override {}
+        void put(uint64_t offset, std::span<const uint8_t> bytes) override {
+            writeAt(fd, path, bytes.data(), bytes.size(), offset);
+        }
+    } sink(fd.get(), dest);
     try {
-        writeAt(fd.get(), dest, data.data(), data.size(), 0);
-        if (::close(fd.release()) != 0)
+        const uint64_t length = view.decode(member, sink);
+        if (::ftruncate(fd.get(), static_cast<off_t>(length)) != 0 || ::close(fd.release()) != 0)
             failErrno(dest, "cannot write");
     } catch (...) {
         ::unlink(dest.c_str());
@@ -373,7 +393,7 @@ void add(const fs::path& archivePath, const fs::path& sourceFile, std::string_vi
         failErrno(archivePath, "cannot open for writing");
     }
     const auto bytes = readAll(fd.get(), archivePath, kMaxArchiveSize, "the archive");
-    const Appendix plan = planAdd(bytes, data, name, archivePath.string());
+    const Appendix plan = planAdd(bytes.span(), data.span(), name, archivePath.string());
     // The appended bytes are invisible until the header points at them, and the
     // header is written only once they are on disk: a crash leaves the old archive.
     try {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <sstream>
 
 namespace archive::layout {
@@ -142,7 +143,7 @@ std::vector<uint32_t> View::sectorOffsets(const BlockEntry& block, uint64_t star
     return offsets;
 }
 
-std::vector<uint8_t> View::read(std::string_view name) const {
+uint64_t View::decode(std::string_view name, MemberSink& sink) const {
     const std::string member(name);
     const auto hashIndex = find(name);
     if (!hashIndex)
@@ -155,40 +156,59 @@ std::vector<uint8_t> View::read(std::string_view name) const {
         fail("member " + member + " declares " + std::to_string(block.fileSize) +
              " bytes, more than the 256 MB limit");
     if (block.fileSize == 0)
-        return {};
+        return 0;
     if (header_.sectorSize == 0)
         fail("the sector size shift " + std::to_string(bytes_[header_.pos + 14]) + " overflows");
 
     const auto startPos = absolute(block.offset);
     if (!startPos || *startPos >= bytes_.size())
-        return {}; // all of the data lies outside the file
+        return 0; // all of the data lies outside the file
     const uint64_t start = *startPos;
     const bool encrypted = block.flags & (kEncrypted | kAdjustedKey);
     const uint32_t key = keyOf(block, name);
-    const uint32_t sectorSize = header_.sectorSize;
-    const uint64_t available = bytes_.size() - start;
+    const uint64_t sectorSize = header_.sectorSize;
+    // Sectors are decoded a window at a time into a small buffer that stays in
+    // cache and is reused, not into fresh pages the size of the member.
+    const uint64_t perWindow = std::max<uint64_t>(1, kWindow / sectorSize);
+    const auto eachWindow = [&](uint64_t sectors, uint64_t room, auto fill) {
+        sink.reserve(room);
+        parallel::forEach(
+            static_cast<size_t>((sectors + perWindow - 1) / perWindow),
+            [&](size_t w) {
+                const uint64_t first = w * perWindow, from = first * sectorSize;
+                const uint64_t size = std::min(room, (first + perWindow) * sectorSize) - from;
+                const auto buffer = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(size));
+                for (uint64_t i = first; i * sectorSize < from + size; ++i)
+                    fill(static_cast<size_t>(i), buffer.get() + (i - first) * sectorSize);
+                sink.put(from, {buffer.get(), static_cast<size_t>(size)});
+            },
+            1);
+    };
 
-    std::vector<uint8_t> out;
     if (!(block.flags & (kImploded | kCompressed))) {
-        out.assign(bytes_.begin() + static_cast<ptrdiff_t>(start),
-                   bytes_.begin() + static_cast<ptrdiff_t>(start + std::min<uint64_t>(block.fileSize, available)));
-        if (encrypted)
-            for (uint64_t pos = 0, i = 0; pos < out.size(); pos += sectorSize, ++i)
-                crypt::decrypt(out.data() + pos, std::min<uint64_t>(sectorSize, out.size() - pos),
-                               key + static_cast<uint32_t>(i));
-        return out;
+        const uint64_t size = std::min<uint64_t>(block.fileSize, bytes_.size() - start);
+        if (!encrypted) {
+            sink.reserve(size);
+            sink.put(0, bytes_.subspan(static_cast<size_t>(start), static_cast<size_t>(size)));
+            return size;
+        }
+        eachWindow((size + sectorSize - 1) / sectorSize, size, [&](size_t i, uint8_t* to) {
+            const uint64_t n = std::min(sectorSize, size - i * sectorSize);
+            std::memcpy(to, bytes_.data() + start + i * sectorSize, static_cast<size_t>(n));
+            crypt::decrypt(to, static_cast<size_t>(n), key + static_cast<uint32_t>(i));
+        });
+        return size;
     }
 
+    // Each sector's outcome is kept and read in order afterwards, so the first
+    // fault reported is the first in the file whatever order the threads took.
     const Sectors layout = *sectors(block, name);
     const size_t present = layout.present();
-    out.resize(static_cast<size_t>(std::min<uint64_t>(block.fileSize, uint64_t{present} * sectorSize)));
-
-    // Sectors decode independently, straight into their place in `out`; what each
-    // gave is then read in order, so the first fault reported is the first in the file.
     std::vector<SectorOutcome> outcome(present);
-    parallel::forEach(present, [&](size_t i) { outcome[i] = layout.decodeInto(i, out.data() + i * size_t{sectorSize}); });
+    eachWindow(present, std::min<uint64_t>(block.fileSize, present * sectorSize),
+               [&](size_t i, uint8_t* to) { outcome[i] = layout.decodeInto(i, to); });
 
-    size_t length = 0;
+    uint64_t length = 0;
     for (size_t i = 0; i < present; ++i) {
         const SectorOutcome& o = outcome[i];
         if (o.got != SectorOutcome::Got::Bytes) {
@@ -200,12 +220,11 @@ std::vector<uint8_t> View::read(std::string_view name) const {
             fail("sector " + std::to_string(i) + " of " + member + " cannot be decompressed");
         }
         // A decompressed sector short of its size reads as zero-padded, except the last.
-        length = i * size_t{sectorSize} + (o.decoded && i + 1 < layout.count() ? layout.owed(i) : o.size);
+        length = i * sectorSize + (o.decoded && i + 1 < layout.count() ? layout.owed(i) : o.size);
         if (layout.cut(i))
             break;
     }
-    out.resize(length);
-    return out;
+    return length;
 }
 
 std::optional<Sectors> View::sectors(const BlockEntry& block, std::string_view name) const {
@@ -236,19 +255,21 @@ uint32_t Sectors::owed(size_t i) const {
     return static_cast<uint32_t>(std::min<uint64_t>(sectorSize_, uint64_t{fileSize_} - uint64_t{i} * sectorSize_));
 }
 
-// The present bytes of sector i, decrypted.
-std::vector<uint8_t> Sectors::raw(size_t i) const {
+// The present bytes of sector i: in place, or decrypted into `scratch`.
+std::span<const uint8_t> Sectors::raw(size_t i, std::vector<uint8_t>& scratch) const {
     const uint64_t have = std::min<uint64_t>(offsets_[i + 1] - offsets_[i], available_ - offsets_[i]);
-    const auto from = view_->bytes().begin() + static_cast<ptrdiff_t>(start_ + offsets_[i]);
-    std::vector<uint8_t> data(from, from + static_cast<ptrdiff_t>(have));
-    if (flags_ & (kEncrypted | kAdjustedKey))
-        crypt::decrypt(data.data(), data.size(), key_ + static_cast<uint32_t>(i));
-    return data;
+    const std::span<const uint8_t> in = view_->bytes().subspan(static_cast<size_t>(start_ + offsets_[i]), have);
+    if (!(flags_ & (kEncrypted | kAdjustedKey)))
+        return in;
+    scratch.assign(in.begin(), in.end());
+    crypt::decrypt(scratch.data(), scratch.size(), key_ + static_cast<uint32_t>(i));
+    return scratch;
 }
 
 SectorOutcome Sectors::decodeInto(size_t i, uint8_t* to) const {
     const uint32_t owe = owed(i);
-    const std::vector<uint8_t> data = raw(i);
+    std::vector<uint8_t> scratch;
+    const std::span<const uint8_t> data = raw(i, scratch);
     SectorOutcome o;
     if (offsets_[i + 1] - offsets_[i] >= owe) {
         o.size = static_cast<uint32_t>(std::min<size_t>(owe, data.size()));
@@ -275,7 +296,9 @@ SectorOutcome Sectors::decodeInto(size_t i, uint8_t* to) const {
 std::optional<std::vector<uint8_t>> Sectors::stored(size_t i) const {
     if (i >= count() || offsets_[i] >= available_ || cut(i))
         return std::nullopt;
-    return raw(i);
+    std::vector<uint8_t> scratch;
+    const auto data = raw(i, scratch);
+    return scratch.empty() ? std::vector<uint8_t>(data.begin(), data.end()) : scratch;
 }
 
 std::optional<std::vector<uint8_t>> Sectors::decoded(size_t i) const {

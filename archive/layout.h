@@ -30,6 +30,8 @@ inline constexpr uint8_t kMaskPkware = 0x08;
 
 inline constexpr size_t kHeaderSize = 32;
 inline constexpr size_t kEntrySize = 16;
+// Bytes of sectors decoded together into one buffer.
+inline constexpr uint64_t kWindow = uint64_t{64} * 1024;
 
 struct HashEntry {
     uint32_t nameA = kEmpty, nameB = kEmpty;
@@ -54,6 +56,18 @@ using archive::load32;
 using archive::store32;
 
 class View;
+
+// Where a member's bytes go as they are decoded: put() is called for disjoint
+// ranges, from several threads at once and in no particular order. Bytes put at
+// or past the length decode() returns are not the member's.
+class MemberSink {
+public:
+    virtual void reserve(uint64_t size) = 0; // no byte will be put at or past `size`
+    virtual void put(uint64_t offset, std::span<const uint8_t> bytes) = 0;
+
+protected:
+    ~MemberSink() = default;
+};
 
 // What one sector gave when decoded: bytes (`size` of them), or a fault.
 struct SectorOutcome {
@@ -83,7 +97,19 @@ public:
 
 private:
     friend class View;
-    std::vector<uint8_t> raw(size_t i) const;
+
+// Where a member's bytes go as they are decoded: put() is called for disjoint
+// ranges, from several threads at once and in no particular order. Bytes put at
+// or past the length decode() returns are not the member's.
+class MemberSink {
+public:
+    virtual void reserve(uint64_t size) = 0; // no byte will be put at or past `size`
+    virtual void put(uint64_t offset, std::span<const uint8_t> bytes) = 0;
+
+protected:
+    ~MemberSink() = default;
+};
+    std::span<const uint8_t> raw(size_t i, std::vector<uint8_t>& scratch) const;
     const View* view_ = nullptr;
     uint32_t flags_ = 0, fileSize_ = 0, key_ = 0, sectorSize_ = 0;
     uint64_t start_ = 0, available_ = 0;
@@ -110,7 +136,8 @@ public:
     // The usable block of a hash entry, or nothing (out of range, not existing, deleted).
     std::optional<size_t> usableBlock(size_t hashIndex) const;
 
-    std::vector<uint8_t> read(std::string_view name) const;
+    // Decodes the member into `sink` and returns its length.
+    uint64_t decode(std::string_view name, MemberSink& sink) const;
     // The sector layout of an imploded or compressed member, or nothing for other members.
     std::optional<Sectors> sectors(const BlockEntry& block, std::string_view name) const;
     // The codec of the member's first compressed sector: kMaskPkware/kMaskZlib, or 0 if none.

@@ -13,11 +13,11 @@
 
 namespace archive::parallel {
 
-// Calls fn(i) for every i in [0, n), each exactly once. The first exception thrown
-// is rethrown once every thread has stopped.
+// Calls fn(i) for every i in [0, n), each exactly once, giving each thread at least
+// `grain` items. The first exception thrown is rethrown once every thread has stopped.
 template <typename Fn>
-void forEach(size_t n, Fn fn) {
-    const size_t threads = std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), 4, n / 16});
+void forEach(size_t n, Fn fn, size_t grain = 16) {
+    const size_t threads = std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), 4, n / grain});
     if (threads < 2) {
         for (size_t i = 0; i < n; ++i)
             fn(i);

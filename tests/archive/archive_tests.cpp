@@ -25,7 +25,16 @@ namespace {
 constexpr const char* kEmptyName = "extra\\empty.txt";
 constexpr const char* kTinyName = "tiny"; // shorter than a word: its tail is never encrypted
 
-Bytes chunkOf(const fs::path& map) { return archive::readMember(map, kChunkName); }
+// The chunk file read into memory; extracting it to a file must give the same bytes.
+Bytes chunkOf(const fs::path& map) {
+    Bytes read = archive::readMember(map, kChunkName);
+    const fs::path out = map.parent_path() / "extracted";
+    fs::create_directories(out);
+    archive::extract(map, kChunkName, out);
+    EXPECT_EQ(fixtures::readAll(out / "scenario.chk"), read) << "extract wrote other bytes than a read gives";
+    fs::remove_all(out);
+    return read;
+}
 
 template <class F>
 std::string errorOf(F&& f) {
@@ -359,6 +368,30 @@ TEST_F(Archive, CompressionOtherThanZlibOrPkwareIsAClearError) {
     const std::string e = errorOf([&] { chunkOf(map); });
     EXPECT_NE(e.find(map.string()), std::string::npos) << e;
     EXPECT_NE(e.find("unsupported compression (mask 0x10)"), std::string::npos) << e;
+}
+
+// A member of many sector windows is decoded on several threads; a fault is still
+// reported for the first bad sector in the file, and the file sink leaves nothing.
+TEST_F(Archive, LargeMemberReadsWholeAndNamesItsFirstBadSector) {
+    chunk = protections::sampleChunk(9, 400 * 1024);
+    cleanMap();
+    EXPECT_EQ(chunkOf(map), chunk);
+
+    RawMap m = RawMap::load(map);
+    const BlockEntry b = m.blockOf(kChunkName);
+    const auto table = sectorTable(m, b, kChunkName);
+    ASSERT_GT(table.size(), 61u);
+    for (const size_t sector : {size_t{60}, size_t{17}}) {
+        uint8_t& mask = m.bytes[m.dataPos(b) + table[sector]];
+        ASSERT_EQ(mask, 0x02) << "sector " << sector << " is not zlib-compressed";
+        mask = 0x10;
+    }
+    store(m);
+    const fs::path out = dir / "out";
+    fs::create_directory(out);
+    const std::string e = errorOf([&] { archive::extract(map, kChunkName, out); });
+    EXPECT_NE(e.find("sector 17 of"), std::string::npos) << e;
+    EXPECT_TRUE(fs::is_empty(out)) << "a partly extracted file was left behind";
 }
 
 TEST_F(Archive, SectorShiftThatOverflowsIsAClearError) {
