@@ -50,18 +50,23 @@ void writeAll(int fd, const std::filesystem::path& path, const uint8_t* data, si
     }
 }
 
-// A read buffer no larger than the file: zero-filling a megabyte for a small map
-// costs more than reading it.
-std::vector<uint8_t> bufferFor(int fd) {
-    struct stat st {};
-    const size_t size = ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 1;
-    return std::vector<uint8_t>(std::min<size_t>(size, 1 << 20));
-}
+// Reused by the allocator from one call to the next: a buffer the size of the
+// file meant fresh pages, and faulting them in cost more than the reading.
+constexpr size_t kBufferSize = size_t{64} * 1024;
 
-// Streams src into the open descriptor dst.
+// Streams src into the open descriptor dst, in the kernel where it can. What the
+// kernel leaves (it copies nothing between some file systems, and some report an
+// early end) is read and written here, so the copy is whole either way.
 void pump(const std::filesystem::path& src, int dst, const std::filesystem::path& dstPath) {
     Fd in(src, O_RDONLY);
-    std::vector<uint8_t> buf = bufferFor(in.get());
+    for (;;) {
+        const ssize_t n = ::copy_file_range(in.get(), nullptr, dst, nullptr, size_t{1} << 30, 0);
+        if (n > 0 || (n < 0 && errno == EINTR)) continue;
+        if (n < 0 && errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != EBADF)
+            fail(dstPath, "cannot copy " + src.string() + " here", errno);
+        break;
+    }
+    std::vector<uint8_t> buf(kBufferSize);
     for (;;) {
         const ssize_t n = ::read(in.get(), buf.data(), buf.size());
         if (n < 0) {
@@ -84,7 +89,7 @@ void copyFile(const std::filesystem::path& src, const std::filesystem::path& dst
     out.close();
 }
 
-void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes, bool append) {
+void writeFile(const std::filesystem::path& path, std::span<const uint8_t> bytes, bool append) {
     Fd out(path, O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC));
     writeAll(out.get(), path, bytes.data(), bytes.size());
     out.close();
@@ -130,7 +135,7 @@ void replaceAtomically(const std::filesystem::path& src, const std::filesystem::
 
 uint64_t hashFile(const std::filesystem::path& path) {
     Fd in(path, O_RDONLY);
-    std::vector<uint8_t> buf = bufferFor(in.get());
+    std::vector<uint8_t> buf(kBufferSize); // a multiple of 8: words start at multiples of 8 in the file
     uint64_t h = 1469598103934665603ull;
     for (;;) {
         // Fill the buffer whole, so the words hashed do not depend on how reads split.

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,7 @@ void copyFile(const std::filesystem::path& src, const std::filesystem::path& dst
 // renamed over it. At no instant is target missing or partly written.
 void replaceAtomically(const std::filesystem::path& src, const std::filesystem::path& target);
 
-void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes, bool append);
+void writeFile(const std::filesystem::path& path, std::span<const uint8_t> bytes, bool append);
 
 // 64-bit FNV-1a of the file's bytes: enough to tell that a map changed.
 uint64_t hashFile(const std::filesystem::path& path);

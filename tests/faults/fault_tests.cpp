@@ -19,6 +19,7 @@ const char* const kMember = "staredit\\scenario.chk";
 struct Fault {
     const char* mode = nullptr; // nullptr: run without the shim
     long at = 0;
+    const char* copyRange = nullptr; // GW_COPY_RANGE for the shim
 };
 
 // Runs graftwell-cli with its output discarded; returns the exit status or -1.
@@ -32,6 +33,8 @@ int cli(const std::vector<std::string>& args, const Fault& fault, const fs::path
             ::setenv("GW_FAULT_MODE", fault.mode, 1);
             ::setenv("GW_FAULT_AT", std::to_string(fault.at).c_str(), 1);
             ::setenv("GW_FAULT_FIRED", fired.c_str(), 1);
+            if (fault.copyRange)
+                ::setenv("GW_COPY_RANGE", fault.copyRange, 1);
             // A sanitizer runtime would insist on being loaded before the shim.
             ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0", 1);
         }
@@ -118,5 +121,20 @@ TEST_P(SaveUnderFaults, MapIsAlwaysOldOrNewAndARerunSucceeds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SaveUnderFaults, ::testing::Values("fail", "kill"));
+
+// Maps are copied in the kernel where it can; where it copies nothing, or stops
+// early, the rest is copied by hand and the map still comes out whole.
+TEST_F(SaveUnderFaults, CopiesAreWholeWhereTheKernelCannotCopy) {
+    for (const char* range : {"none", "short"}) {
+        SCOPED_TRACE(range);
+        fixtures::writeAll(dir / "edit.scm", oldBytes);
+        fs::remove_all(dir / "work");
+        const Fault noFault{"fail", 0, range};
+        ASSERT_EQ(cli({"copy", map(), (dir / "other.scm").string(), "--work-dir", work()}, noFault, dir / "fired"), 0);
+        EXPECT_EQ(fixtures::readAll(dir / "work" / "temp" / "~temp1.map"), oldBytes);
+        ASSERT_EQ(cli({"save", map(), "--work-dir", work()}, noFault, dir / "fired"), 0);
+        expectSaved();
+    }
+}
 
 } // namespace

@@ -1,7 +1,9 @@
 /* Preloaded into graftwell-cli by the fault tests: the Nth file-system call
  * that changes something fails with EIO (GW_FAULT_MODE=fail) or ends the
  * process on the spot, as a crash or power cut would (GW_FAULT_MODE=kill).
- * GW_FAULT_FIRED names a file created when the fault is injected. */
+ * GW_FAULT_FIRED names a file created when the fault is injected.
+ * GW_COPY_RANGE=none makes copy_file_range unsupported (EXDEV), =short makes it
+ * report an early end of file, as some file systems do. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -66,6 +68,14 @@ ssize_t pwrite(int fd, const void *buf, size_t n, off_t off) {
 }
 ssize_t pwrite64(int fd, const void *buf, size_t n, off_t off) {
     REAL(pwrite64); if (fault_now()) return -1; return real(fd, buf, n, off);
+}
+ssize_t copy_file_range(int in, off_t *inOff, int out, off_t *outOff, size_t n, unsigned flags) {
+    REAL(copy_file_range);
+    const char *range = getenv("GW_COPY_RANGE");
+    if (range && strcmp(range, "none") == 0) { errno = EXDEV; return -1; }
+    if (range && strcmp(range, "short") == 0) return 0;
+    if (fault_now()) return -1;
+    return real(in, inOff, out, outOff, n, flags);
 }
 ssize_t writev(int fd, const struct iovec *iov, int cnt) {
     REAL(writev); if (fd > 2 && fault_now()) return -1; return real(fd, iov, cnt);
