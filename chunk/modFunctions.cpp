@@ -140,6 +140,18 @@ MappedFile::~MappedFile() {
     if (data_) ::munmap(const_cast<uint8_t*>(data_), size_);
 }
 
+MappedFile::MappedFile(MappedFile&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+
+MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
+    if (this != &other) {
+        if (data_) ::munmap(const_cast<uint8_t*>(data_), size_);
+        data_ = std::exchange(other.data_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+}
+
 } // namespace chunk
 
 namespace modFunctions {

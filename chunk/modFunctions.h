@@ -48,10 +48,13 @@ std::vector<uint8_t> readFile(const std::filesystem::path& path);
 // only the section headers they visit instead of copying the whole file.
 class MappedFile {
 public:
+    MappedFile() = default;
     explicit MappedFile(const std::filesystem::path& path);
     ~MappedFile();
     MappedFile(const MappedFile&) = delete;
     MappedFile& operator=(const MappedFile&) = delete;
+    MappedFile(MappedFile&& other) noexcept;
+    MappedFile& operator=(MappedFile&& other) noexcept;
     std::span<const uint8_t> bytes() const { return {data_, size_}; }
 
 private:

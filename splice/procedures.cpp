@@ -72,9 +72,25 @@ int32_t checked32(int64_t v, const fs::path& file) {
     return static_cast<int32_t>(v);
 }
 
-std::vector<uint8_t> slice(std::span<const uint8_t> data, int64_t from1, int64_t count) {
-    const auto b = data.begin() + static_cast<std::ptrdiff_t>(from1 - 1);
-    return {b, b + static_cast<std::ptrdiff_t>(count)};
+// Bytes grabbed from a working chunk file, held by keeping the file mapped until
+// they are written: copying megabytes out first cost more than writing them.
+struct Piece {
+    chunk::MappedFile file;
+    std::span<const uint8_t> bytes;
+};
+
+constexpr int64_t kToEnd = -1;
+
+// `count` bytes (or all to the end) from 1-based position `from1`; refused if the
+// file no longer holds them.
+Piece grab(const fs::path& path, int64_t from1, int64_t count) {
+    chunk::MappedFile file(path);
+    const auto data = file.bytes();
+    if (count == kToEnd) count = static_cast<int64_t>(data.size()) - from1 + 1;
+    if (from1 < 1 || count < 0 || from1 - 1 + count > static_cast<int64_t>(data.size()))
+        throw Refusal(path.string() + ": the chunk file changed while it was being read");
+    const auto bytes = data.subspan(static_cast<size_t>(from1 - 1), static_cast<size_t>(count));
+    return {std::move(file), bytes};
 }
 
 // A section's declared data must lie inside its file: a truncated section under
@@ -199,12 +215,7 @@ void spliceOne(FrontEnd& fe, const fs::path& first, const fs::path& second, cons
     if (a1 < 0)
         throw Refusal("the map to edit has no section " + quoted(name()) + " (its chunk file " +
                       first.string() + ")");
-    std::vector<uint8_t> leading;
-    {
-        const chunk::MappedFile file(first);
-        const auto data = file.bytes();
-        leading = slice(data, 1, checked32(int64_t{a1} - 5, first));
-    }
+    Piece leading = grab(first, 1, checked32(int64_t{a1} - 5, first));
     fe.yield();
 
     status("Creating temporary chk file...");
@@ -212,7 +223,7 @@ void spliceOne(FrontEnd& fe, const fs::path& first, const fs::path& second, cons
     fe.yield();
 
     status("Inserting data to temporary chk file...");
-    fileops::writeFile(out, leading, false);
+    fileops::writeFile(out, leading.bytes, false);
     leading = {};
     fe.yield();
 
@@ -227,17 +238,11 @@ void spliceOne(FrontEnd& fe, const fs::path& first, const fs::path& second, cons
     fe.yield();
 
     status("Grabbing section from second map...");
-    std::vector<uint8_t> section;
-    {
-        const chunk::MappedFile file(second);
-        const auto data = file.bytes();
-        checkSection(second, "the map to splice", name(), a2, n2, data.size());
-        section = slice(data, p2, int64_t{8} + n2);
-    }
+    Piece section = grab(second, p2, int64_t{8} + n2);
     fe.yield();
 
     status("Inserting data to temporary chk file...");
-    fileops::writeFile(out, section, true);
+    fileops::writeFile(out, section.bytes, true);
     section = {};
     fe.yield();
 
@@ -251,17 +256,11 @@ void spliceOne(FrontEnd& fe, const fs::path& first, const fs::path& second, cons
     fe.yield();
 
     status("Grabbing data from first map...");
-    std::vector<uint8_t> trailing;
-    {
-        const chunk::MappedFile file(first);
-        const auto data = file.bytes();
-        checkSection(first, "the map to edit", name(), b1, n1, data.size());
-        trailing = slice(data, start, static_cast<int64_t>(data.size()) - start + 1);
-    }
+    const Piece trailing = grab(first, start, kToEnd);
     fe.yield();
 
     status("Inserting data to temporary chk file...");
-    fileops::writeFile(out, trailing, true);
+    fileops::writeFile(out, trailing.bytes, true);
     fe.yield();
 }
 
