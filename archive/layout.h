@@ -97,18 +97,6 @@ public:
 
 private:
     friend class View;
-
-// Where a member's bytes go as they are decoded: put() is called for disjoint
-// ranges, from several threads at once and in no particular order. Bytes put at
-// or past the length decode() returns are not the member's.
-class MemberSink {
-public:
-    virtual void reserve(uint64_t size) = 0; // no byte will be put at or past `size`
-    virtual void put(uint64_t offset, std::span<const uint8_t> bytes) = 0;
-
-protected:
-    ~MemberSink() = default;
-};
     std::span<const uint8_t> raw(size_t i, std::vector<uint8_t>& scratch) const;
     const View* view_ = nullptr;
     uint32_t flags_ = 0, fileSize_ = 0, key_ = 0, sectorSize_ = 0;
