@@ -403,7 +403,7 @@ void add(const fs::path& archivePath, const fs::path& sourceFile, std::string_vi
         sync(fd.get(), archivePath);
     } catch (...) {
         // Undo the header first when it may be half written, then drop the tail.
-        if (::pwrite(fd.get(), bytes.data() + plan.headerPos, kHeaderSize, static_cast<off_t>(plan.headerPos)) ==
+        if (::pwrite(fd.get(), bytes.span().data() + plan.headerPos, kHeaderSize, static_cast<off_t>(plan.headerPos)) ==
             static_cast<ssize_t>(kHeaderSize))
             (void)::ftruncate(fd.get(), static_cast<off_t>(bytes.size()));
         throw;

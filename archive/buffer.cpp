@@ -26,31 +26,15 @@ Buffer::Buffer(size_t size) : size_(size), capacity_(size) {
     mapped_ = true;
 }
 
-Buffer::~Buffer() { release(); }
-
-Buffer::Buffer(Buffer&& other) noexcept
-    : bytes_(std::exchange(other.bytes_, nullptr)), size_(std::exchange(other.size_, 0)),
-      capacity_(std::exchange(other.capacity_, 0)), mapped_(std::exchange(other.mapped_, false)) {}
-
-Buffer& Buffer::operator=(Buffer&& other) noexcept {
-    if (this != &other) {
-        release();
-        bytes_ = std::exchange(other.bytes_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-        capacity_ = std::exchange(other.capacity_, 0);
-        mapped_ = std::exchange(other.mapped_, false);
-    }
-    return *this;
-}
-
-void Buffer::release() noexcept {
+Buffer::~Buffer() {
     if (mapped_)
         ::munmap(bytes_, capacity_);
     else
         delete[] bytes_;
-    bytes_ = nullptr;
-    size_ = capacity_ = 0;
-    mapped_ = false;
 }
+
+Buffer::Buffer(Buffer&& other) noexcept
+    : bytes_(std::exchange(other.bytes_, nullptr)), size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)), mapped_(std::exchange(other.mapped_, false)) {}
 
 } // namespace archive

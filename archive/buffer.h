@@ -16,16 +16,12 @@ public:
     explicit Buffer(size_t size); // throws std::bad_alloc
     ~Buffer();
     Buffer(Buffer&& other) noexcept;
-    Buffer& operator=(Buffer&& other) noexcept;
+    Buffer& operator=(Buffer&&) = delete;
     Buffer(const Buffer&) = delete;
     Buffer& operator=(const Buffer&) = delete;
 
     uint8_t* data() { return bytes_; }
-    const uint8_t* data() const { return bytes_; }
     size_t size() const { return size_; }
-    bool empty() const { return size_ == 0; }
-    const uint8_t* begin() const { return bytes_; }
-    const uint8_t* end() const { return bytes_ + size_; }
     std::span<const uint8_t> span() const { return {bytes_, size_}; }
     // Keeps the first `size` bytes; never grows.
     void shrink(size_t size) {
@@ -34,7 +30,6 @@ public:
     }
 
 private:
-    void release() noexcept;
     uint8_t* bytes_ = nullptr;
     size_t size_ = 0;     // bytes in use
     size_t capacity_ = 0; // bytes allocated

@@ -10,7 +10,7 @@
 
 namespace fileops {
 
-// Byte copy through read/write, replacing dst; fails clearly when src is missing.
+// Byte copy (in the kernel where it can), replacing dst; fails clearly when src is missing.
 void copyFile(const std::filesystem::path& src, const std::filesystem::path& dst);
 
 // Puts a copy of src in place of target in one rename: the copy is written to a
