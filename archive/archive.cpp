@@ -187,18 +187,28 @@ Reuse unchangedSectors(const View& view, const BlockEntry& old, std::string_view
     };
 }
 
-// A free slot for a new entry that the game's look-up will reach: its start slot when
-// that is free; otherwise, as the scan then covers the whole table, a deleted slot
-// (filling one changes no other look-up) or else an empty one.
-std::optional<size_t> freeSlot(const std::vector<HashEntry>& table, std::string_view name) {
+// Where a look-up that stops at the first empty slot (as many readers do, unlike
+// the game's scan of the whole table) meets `name`: whether it reaches an entry of
+// the name, and the first slot on that walk a new entry may take.
+struct Walk {
+    bool reaches = false;
+    std::optional<size_t> free;
+};
+Walk walk(const std::vector<HashEntry>& table, std::string_view name, const std::function<bool(const HashEntry&)>& isName) {
+    Walk w;
     const size_t start = crypt::hashString(name, crypt::kTablePosition) & (table.size() - 1);
-    if (table[start].block == kEmpty || table[start].block == kDeleted)
-        return start;
-    for (const uint32_t wanted : {kDeleted, kEmpty})
-        for (size_t i = 0; i < table.size(); ++i)
-            if (table[(start + i) % table.size()].block == wanted)
-                return (start + i) % table.size();
-    return std::nullopt;
+    for (size_t i = 0; i < table.size(); ++i) {
+        const size_t j = (start + i) % table.size();
+        if (table[j].block == kEmpty || table[j].block == kDeleted) {
+            if (!w.free)
+                w.free = j;
+            if (table[j].block == kEmpty)
+                break;
+        } else if (isName(table[j])) {
+            w.reaches = true;
+        }
+    }
+    return w;
 }
 
 } // namespace
@@ -293,64 +303,61 @@ Appendix planAdd(std::span<const uint8_t> archiveBytes, std::span<const uint8_t>
     auto encoded = encode(data, header.sectorSize, style, encrypted, crypt::plainKey(name), reuse);
     entry.storedSize = static_cast<uint32_t>(encoded.size());
 
-    // Reuse the member's block entry unless another entry shares it; otherwise a fresh
-    // index that no hash entry refers to, so no hidden entry comes to life.
+    // Every entry of the name is pointed at the new data, so any reader that finds
+    // one, whichever it takes, reads what was added.
+    const uint32_t nameA = crypt::hashString(name, crypt::kNameA), nameB = crypt::hashString(name, crypt::kNameB);
+    const auto isName = [&](const HashEntry& e) {
+        return e.block != kDeleted && e.nameA == nameA && e.nameB == nameB && e.locale == 0;
+    };
+    // Reuse the member's block entry unless an entry of another name shares it;
+    // otherwise a fresh index that no hash entry refers to, so no hidden entry comes to life.
     std::set<uint32_t> referenced;
-    for (size_t i = 0; i < hashes.size(); ++i)
-        if (hashes[i].block != kDeleted && (!found || i != *found))
-            referenced.insert(hashes[i].block & kBlockIndexMask);
+    for (const HashEntry& e : hashes)
+        if (e.block != kDeleted && !isName(e))
+            referenced.insert(e.block & kBlockIndexMask);
+    const bool oldShared = oldBlock && referenced.count(static_cast<uint32_t>(*oldBlock));
     uint32_t index = 0;
-    bool hashChanged = false;
-    if (found && (hashes[*found].block & kBlockIndexMask) < blocks.size() &&
-        !referenced.count(hashes[*found].block & kBlockIndexMask)) {
-        index = hashes[*found].block & kBlockIndexMask;
+    if (oldBlock && !oldShared) {
+        index = static_cast<uint32_t>(*oldBlock);
     } else {
         index = static_cast<uint32_t>(blocks.size());
         while (referenced.count(index))
             ++index;
         blocks.resize(size_t{index} + 1);
-        hashChanged = true;
     }
 
-    // The hash table is copied when it changes or when it runs past the end of the
-    // file (appended bytes would become entries); missing entries read as deleted.
+    // Entries past a cut-off table are read as absent: a look-up starting there starts
+    // at entry 0 instead. Filling them with deleted markers keeps that when entry 0 is in
+    // use (the scan covers the table either way); when entry 0 is empty such look-ups
+    // found nothing, and empty fill keeps it so.
     const uint32_t hashCount = header.hashCount();
-    const bool copyHashes = hashChanged || hashes.size() < hashCount;
-    if (copyHashes) {
-        if (hashCount == 0)
-            fail("the archive's hash table has no entries; a member cannot be added");
-        if (hashCount > kMaxHashEntries)
-            fail("the archive's hash table declares " + std::to_string(hashCount) + " entries, too many to copy");
-        // Entries past the cut are read as absent: a look-up starting there starts at
-        // entry 0 instead. Filling them with deleted markers keeps that when entry 0 is
-        // in use (the scan covers the table either way); when entry 0 is empty such
-        // look-ups found nothing, and empty fill keeps it so.
-        HashEntry fill;
-        if (!hashes.empty() && hashes[0].block != kEmpty)
-            fill.block = kDeleted;
-        hashes.resize(hashCount, fill);
-        if (found) {
-            hashes[*found].block = index;
-        } else {
-            const auto slot = freeSlot(hashes, name);
-            if (!slot)
-                fail("the archive's hash table is full");
-            const HashEntry entry{crypt::hashString(name, crypt::kNameA), crypt::hashString(name, crypt::kNameB), 0, 0,
-                                  index};
-            // Entries of this name hidden behind an empty start slot come into the scan
-            // once that slot is filled, and the last of them would win: point them at
-            // the new data too.
-            for (HashEntry& e : hashes)
-                if (e.block != kDeleted && e.nameA == entry.nameA && e.nameB == entry.nameB && e.locale == 0)
-                    e.block = index;
-            hashes[*slot] = entry;
-        }
+    if (hashes.size() < hashCount && hashCount > kMaxHashEntries)
+        fail("the archive's hash table declares " + std::to_string(hashCount) + " entries, too many to copy");
+    std::vector<HashEntry> table = hashes;
+    HashEntry fill;
+    if (!hashes.empty() && hashes[0].block != kEmpty)
+        fill.block = kDeleted;
+    table.resize(hashCount, fill);
+    for (HashEntry& e : table)
+        if (isName(e))
+            e.block = index;
+    if (hashCount == 0)
+        fail("the archive's hash table has no entries; a member cannot be added");
+    // A new entry goes where a look-up that stops at the first empty slot reaches it;
+    // filling a deleted slot on that walk changes no other name's look-up.
+    if (const Walk w = walk(table, name, isName); !w.reaches) {
+        if (!w.free)
+            fail("the archive's hash table is full");
+        table[*w.free] = {nameA, nameB, 0, 0, index};
     }
+    // The table is rewritten when it changes or when it runs past the end of the file
+    // (appended bytes would become entries).
+    const bool copyHashes = table != hashes;
 
-    const uint64_t dataPos = end;
+    const uint64_t dataPos = archiveBytes.size();
     const uint64_t blockPos = dataPos + encoded.size();
     const uint64_t hashPos = blockPos + blocks.size() * kEntrySize;
-    const uint64_t newEnd = hashPos + (copyHashes ? hashes.size() * kEntrySize : 0);
+    const uint64_t newEnd = hashPos + (copyHashes ? table.size() * kEntrySize : 0);
     if (newEnd - header.pos > uint64_t(std::numeric_limits<int32_t>::max()))
         fail("the archive would grow past the 2 GB its offsets can address");
     const auto rel = [&](uint64_t pos) { return static_cast<uint32_t>(pos - header.pos); };
@@ -363,7 +370,7 @@ Appendix planAdd(std::span<const uint8_t> archiveBytes, std::span<const uint8_t>
     const auto blockTable = encodeTable(blocks);
     out.tail.insert(out.tail.end(), blockTable.begin(), blockTable.end());
     if (copyHashes) {
-        const auto hashTable = encodeTable(hashes);
+        const auto hashTable = encodeTable(table);
         out.tail.insert(out.tail.end(), hashTable.begin(), hashTable.end());
     }
     std::copy_n(archiveBytes.begin() + static_cast<ptrdiff_t>(header.pos), kHeaderSize, out.header.begin());

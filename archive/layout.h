@@ -37,6 +37,7 @@ struct HashEntry {
     uint32_t nameA = kEmpty, nameB = kEmpty;
     uint16_t locale = 0xFFFF, platform = 0xFFFF;
     uint32_t block = kEmpty;
+    bool operator==(const HashEntry&) const = default;
 };
 
 struct BlockEntry {

@@ -1,0 +1,144 @@
+// Maps whose last bytes (where the tables usually are) were overwritten at random:
+// whenever an add succeeds, the game's look-up and a plain look-up that stops at
+// the first empty slot must both find the new data, and the other members must
+// read as before.
+#include "archive.h"
+#include "fixtures.h"
+#include "layout.h"
+#include "protections.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <optional>
+#include <random>
+
+namespace fs = std::filesystem;
+using fixtures::Bytes;
+using fixtures::kChunkName;
+namespace mpq = fixtures::mpq;
+
+namespace {
+
+uint32_t le32(const Bytes& b, size_t at) {
+    uint32_t v;
+    std::memcpy(&v, &b[at], 4);
+    return v;
+}
+
+// Deliberately plain: walk from the name's start slot, stop at an empty slot,
+// skip deleted ones, the last entry of the name in language 0 wins.
+std::optional<uint32_t> walkedBlock(const Bytes& map, std::string_view name) {
+    size_t h = 0;
+    while (h + 32 <= map.size() && !(std::memcmp(&map[h], "MPQ\x1A", 4) == 0 && le32(map, h + 4) >= 32))
+        h += 512;
+    const uint32_t count = h + 32 <= map.size() ? le32(map, h + 24) & 0x0FFFFFFF : 0;
+    const int64_t at = int64_t(h) + int32_t(le32(map, h + 16));
+    if (count == 0 || at < 0 || at >= int64_t(map.size()))
+        return std::nullopt;
+    const size_t n = std::min<size_t>(count, (map.size() - size_t(at)) / 16);
+    Bytes t(map.begin() + at, map.begin() + at + int64_t(n * 16));
+    mpq::decrypt(t.data(), t.size(), mpq::kHashTableKey);
+    size_t slot = mpq::hashString(name, 0) & (count - 1);
+    slot = slot < n ? slot : 0;
+    std::optional<uint32_t> last;
+    for (size_t i = 0; i < n; ++i, slot = (slot + 1) % n) {
+        const uint32_t block = le32(t, slot * 16 + 12);
+        if (block == mpq::kEmpty)
+            break;
+        if (block != mpq::kDeleted && le32(t, slot * 16) == mpq::hashString(name, 1) &&
+            le32(t, slot * 16 + 4) == mpq::hashString(name, 2) && (le32(t, slot * 16 + 8) & 0xFFFF) == 0)
+            last = block & 0x0FFFFFFF;
+    }
+    return last;
+}
+
+std::optional<uint32_t> gameBlock(const Bytes& map, std::string_view name) {
+    const archive::layout::View view(map, "map");
+    const auto found = view.find(name);
+    return found ? std::optional(view.hashes()[*found].block & 0x0FFFFFFF) : std::nullopt;
+}
+
+std::optional<Bytes> read(const Bytes& map, std::string_view name) {
+    try {
+        return archive::readMember(map, name, "map");
+    } catch (const archive::ArchiveError&) {
+        return std::nullopt;
+    }
+}
+
+// A member whose data runs past the end of the file reads the bytes appended there.
+bool wholeInside(const Bytes& map, std::string_view name) {
+    try {
+        const archive::layout::View view(map, "map");
+        const auto found = view.find(name);
+        const auto block = found ? view.usableBlock(*found) : std::nullopt;
+        const auto at = block ? view.absolute(view.blocks()[*block].offset) : std::nullopt;
+        // Uncompressed data is read to its file size, whatever the stored size says.
+        return at && *at + std::max(view.blocks()[*block].storedSize, view.blocks()[*block].fileSize) <= map.size();
+    } catch (const archive::ArchiveError&) {
+        return false;
+    }
+}
+
+// Returns whether the add went through; failures are recorded by gtest.
+bool addAndCompare(const Bytes& map, const Bytes& next) {
+    Bytes added;
+    try {
+        added = archive::addInMemory(map, next, kChunkName, "map");
+    } catch (const archive::ArchiveError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("map: ", 0), 0u) << e.what();
+        return false;
+    }
+    EXPECT_EQ(read(added, kChunkName), next);
+    EXPECT_EQ(walkedBlock(added, kChunkName), gameBlock(added, kChunkName));
+    if (wholeInside(map, protections::kNotesName))
+        EXPECT_EQ(read(added, protections::kNotesName), read(map, protections::kNotesName));
+    return true;
+}
+
+// Kept maps on which the two look-ups once disagreed after an add.
+TEST(ReadBack, KeptCasesAgree) {
+    size_t kept = 0;
+    for (const auto& e : fs::directory_iterator(GRAFTWELL_READBACK_CASES)) {
+        SCOPED_TRACE(e.path().filename().string());
+        addAndCompare(fixtures::readAll(e.path()), protections::sampleChunk(9));
+        ++kept;
+    }
+    EXPECT_GT(kept, 0u);
+}
+
+// Maps edited over time hold deleted entries; a look-up that stops early must
+// still reach a new entry placed among them.
+Bytes withDeletedSlots(const Bytes& map) {
+    auto m = fixtures::RawMap::parse(map);
+    if (m.hashes.size() < (m.hashCount & 0x0FFFFFFF))
+        return map; // a cut-off table would be written out whole
+    for (size_t i = 1; i < m.hashes.size(); i += 2)
+        if (m.hashes[i].block == mpq::kEmpty)
+            m.hashes[i].block = mpq::kDeleted;
+    return m.serialize();
+}
+
+TEST(ReadBack, MapsWithOverwrittenTablesReadTheSameUnderBothLookUps) {
+    const fixtures::ScratchDir dir;
+    std::mt19937 rng(20261207);
+    size_t added = 0, cases = 0;
+    for (const auto& p : protections::all()) {
+        protections::make(p, dir / "map.scm");
+        const Bytes plain = fixtures::readAll(dir / "map.scm");
+        for (const Bytes& clean : {plain, withDeletedSlots(plain)}) {
+            for (int round = 0; round < 40; ++round, ++cases) {
+                Bytes map = clean;
+                const size_t from = map.size() > 20000 ? map.size() - 20000 : 0;
+                for (int n = 1 + int(rng() % 20); n > 0; --n)
+                    map[from + rng() % (map.size() - from)] = uint8_t(rng());
+                SCOPED_TRACE(p.name + " round " + std::to_string(round));
+                added += addAndCompare(map, protections::sampleChunk(9));
+            }
+        }
+    }
+    EXPECT_GT(added, cases / 4) << "too few adds went through to test anything";
+}
+
+} // namespace
