@@ -211,6 +211,33 @@ Walk walk(const std::vector<HashEntry>& table, std::string_view name, const std:
     return w;
 }
 
+// Where an add may write: from the start of a tail that holds only the member's
+// data and the tables, laid out as an add leaves them, when the tables show that
+// nothing else points into it; otherwise at the end of the file. Overwriting that
+// tail keeps a map from growing by a whole chunk file with every save.
+uint64_t writeFrom(const View& view, std::optional<size_t> oldBlock, bool oldShared) {
+    const uint64_t end = view.bytes().size();
+    const Header& h = view.header();
+    if (!oldBlock || oldShared || view.hashes().size() != h.hashCount() || view.blocks().size() != h.blockCountField)
+        return end;
+    const BlockEntry& old = view.blocks()[*oldBlock];
+    const auto data = view.absolute(old.offset), blocks = view.absolute(h.blockOffset),
+               hashes = view.absolute(h.hashOffset);
+    if (!data || !blocks || !hashes || *data < h.pos + kHeaderSize || *data + old.storedSize != *blocks)
+        return end;
+    const uint64_t blocksEnd = *blocks + view.blocks().size() * kEntrySize;
+    const uint64_t hashesEnd = *hashes + uint64_t{h.hashCount()} * kEntrySize;
+    const bool hashesInTail = *hashes == blocksEnd && hashesEnd == end;
+    if (!(hashesInTail || (blocksEnd == end && hashesEnd <= *data)))
+        return end;
+    for (size_t i = 0; i < view.blocks().size(); ++i) {
+        const auto at = view.absolute(view.blocks()[i].offset);
+        if (i != *oldBlock && at && *at < end && std::max(*at + view.blocks()[i].storedSize, *at + 1) > *data)
+            return end;
+    }
+    return *data;
+}
+
 } // namespace
 
 std::vector<uint8_t> readMember(std::span<const uint8_t> archiveBytes, std::string_view member,
@@ -350,11 +377,13 @@ Appendix planAdd(std::span<const uint8_t> archiveBytes, std::span<const uint8_t>
             fail("the archive's hash table is full");
         table[*w.free] = {nameA, nameB, 0, 0, index};
     }
-    // The table is rewritten when it changes or when it runs past the end of the file
-    // (appended bytes would become entries).
-    const bool copyHashes = table != hashes;
+    const uint64_t from = writeFrom(view, oldBlock, oldShared);
+    const bool hashesInTail = view.absolute(header.hashOffset) >= from;
+    // The table is rewritten when it changes, when it runs past the end of the file
+    // (appended bytes would become entries) or when the tail it lies in is overwritten.
+    const bool copyHashes = table != hashes || hashesInTail;
 
-    const uint64_t dataPos = archiveBytes.size();
+    const uint64_t dataPos = from;
     const uint64_t blockPos = dataPos + encoded.size();
     const uint64_t hashPos = blockPos + blocks.size() * kEntrySize;
     const uint64_t newEnd = hashPos + (copyHashes ? table.size() * kEntrySize : 0);
@@ -366,6 +395,7 @@ Appendix planAdd(std::span<const uint8_t> archiveBytes, std::span<const uint8_t>
 
     Appendix out;
     out.headerPos = header.pos;
+    out.tailPos = dataPos;
     out.tail = std::move(encoded);
     const auto blockTable = encodeTable(blocks);
     out.tail.insert(out.tail.end(), blockTable.begin(), blockTable.end());
@@ -385,7 +415,7 @@ Appendix planAdd(std::span<const uint8_t> archiveBytes, std::span<const uint8_t>
 std::vector<uint8_t> addInMemory(std::span<const uint8_t> archiveBytes, std::span<const uint8_t> data,
                                  std::string_view name, const std::string& label) {
     const Appendix plan = planAdd(archiveBytes, data, name, label);
-    std::vector<uint8_t> out(archiveBytes.begin(), archiveBytes.end());
+    std::vector<uint8_t> out(archiveBytes.begin(), archiveBytes.begin() + static_cast<ptrdiff_t>(plan.tailPos));
     out.insert(out.end(), plan.tail.begin(), plan.tail.end());
     std::copy(plan.header.begin(), plan.header.end(), out.begin() + static_cast<ptrdiff_t>(plan.headerPos));
     return out;
@@ -401,6 +431,29 @@ void add(const fs::path& archivePath, const fs::path& sourceFile, std::string_vi
     }
     const auto bytes = readAll(fd.get(), archivePath, kMaxArchiveSize, "the archive");
     const Appendix plan = planAdd(bytes.span(), data.span(), name, archivePath.string());
+    if (plan.tailPos < bytes.size()) {
+        // The old tail is still what the archive reads: the new archive is written
+        // whole beside it and takes its name in one rename.
+        const fs::path tmp = archivePath.string() + ".new";
+        Fd out(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        if (out.get() < 0)
+            failErrno(tmp, "cannot create");
+        try {
+            std::vector<uint8_t> head(bytes.span().begin(), bytes.span().begin() + static_cast<ptrdiff_t>(plan.tailPos));
+            std::copy(plan.header.begin(), plan.header.end(), head.begin() + static_cast<ptrdiff_t>(plan.headerPos));
+            writeAt(out.get(), tmp, head.data(), head.size(), 0);
+            writeAt(out.get(), tmp, plan.tail.data(), plan.tail.size(), head.size());
+            sync(out.get(), tmp);
+            if (::close(out.release()) != 0)
+                failErrno(tmp, "cannot write");
+            if (::rename(tmp.c_str(), archivePath.c_str()) != 0)
+                failErrno(archivePath, "cannot replace");
+        } catch (...) {
+            ::unlink(tmp.c_str());
+            throw;
+        }
+        return;
+    }
     // The appended bytes are invisible until the header points at them, and the
     // header is written only once they are on disk: a crash leaves the old archive.
     try {

@@ -34,11 +34,13 @@ std::vector<uint8_t> readMember(std::span<const uint8_t> archiveBytes, std::stri
 void extract(const std::filesystem::path& archivePath, std::string_view member,
              const std::filesystem::path& destFolder);
 
-// What replacing a member appends: `tail` goes at the archive's current end, then
-// the 32 bytes of `header` overwrite the header at `headerPos`. Until the header
-// is written the archive reads exactly as before.
+// What replacing a member writes: `tail` at `tailPos`, which is the archive's end
+// or the start of the tail that an earlier replacement left and that nothing else
+// uses; the file then ends with the tail. Then the 32 bytes of `header` overwrite
+// the header at `headerPos`.
 struct Appendix {
     std::vector<uint8_t> tail;
+    uint64_t tailPos = 0;
     std::array<uint8_t, 32> header{};
     uint64_t headerPos = 0;
 };
@@ -51,9 +53,10 @@ Appendix planAdd(std::span<const uint8_t> archiveBytes, std::span<const uint8_t>
 std::vector<uint8_t> addInMemory(std::span<const uint8_t> archiveBytes, std::span<const uint8_t> data,
                                  std::string_view name, const std::string& label);
 
-// Replaces (or adds) the member `name` with the bytes of sourceFile, in place:
-// the existing bytes stay, new data and tables are appended and synced, and only
-// then is the header repointed. Every other member reads as before.
+// Replaces (or adds) the member `name` with the bytes of sourceFile. Every other
+// member reads as before. A crash leaves the old archive: new data is appended and
+// synced before the header is repointed, or, when an earlier replacement's tail is
+// overwritten, the new archive is written beside it and renamed over it.
 void add(const std::filesystem::path& archivePath, const std::filesystem::path& sourceFile,
          std::string_view name);
 

@@ -141,4 +141,21 @@ TEST(ReadBack, MapsWithOverwrittenTablesReadTheSameUnderBothLookUps) {
     EXPECT_GT(added, cases / 4) << "too few adds went through to test anything";
 }
 
+// An add writes over the tail an earlier add left, unless the tables show that
+// another member's data lies there.
+TEST(ReadBack, AnAddReusesItsOwnTailOnlyWhileNothingElsePointsIntoIt) {
+    const fixtures::ScratchDir dir;
+    fixtures::makeMap(dir / "map.scm", protections::sampleChunk(1), {}, {{protections::kNotesName, protections::sampleNotes()}});
+    const Bytes clean = fixtures::readAll(dir / "map.scm"), next = protections::sampleChunk(9);
+    const Bytes once = archive::addInMemory(clean, next, kChunkName, "map");
+    ASSERT_EQ(archive::addInMemory(once, next, kChunkName, "map"), once) << "the tail was not written over";
+
+    auto raw = fixtures::RawMap::parse(once);
+    raw.blockOf(protections::kNotesName).offset = raw.blockOf(kChunkName).offset + 100;
+    const Bytes shared = raw.serialize();
+    const Bytes again = archive::addInMemory(shared, next, kChunkName, "map");
+    ASSERT_GT(again.size(), shared.size());
+    EXPECT_TRUE(std::equal(shared.begin() + 32, shared.end(), again.begin() + 32));
+}
+
 } // namespace
