@@ -14,6 +14,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: graftwell-cli copy EDIT SPLICE [--section NAME]... [--force] [--work-dir DIR]\n"
     "       graftwell-cli save EDIT [--work-dir DIR]\n"
+    "       graftwell-cli undo EDIT [--work-dir DIR]\n"
     "       graftwell-cli splice EDIT SPLICE [--section NAME]... [--force] [--work-dir DIR]\n"
     "       graftwell-cli sections MAP\n"
     "       graftwell-cli --help | --version\n";
@@ -25,6 +26,7 @@ constexpr const char* kHelp =
     "                     EDIT's chunk file with its section NAME replaced by\n"
     "                     SPLICE's section of that name\n"
     "  save EDIT          put that chunk file into EDIT (run copy first)\n"
+    "  undo EDIT          put EDIT back as it was before the last save\n"
     "  splice EDIT SPLICE copy, then save\n"
     "  sections MAP       list MAP's sections: name, position of the length\n"
     "                     field (from 1), declared length\n"
@@ -152,13 +154,13 @@ int main(int argc, char** argv) {
 
     const bool copy = o.command == "copy" || o.command == "splice";
     const size_t want = copy ? 2 : 1;
-    if (!copy && o.command != "save" && o.command != "sections")
+    if (!copy && o.command != "save" && o.command != "undo" && o.command != "sections")
         return usage("unknown command " + o.command);
     if (o.positional.size() != want)
         return usage(o.command + " takes " + std::to_string(want) + (want == 1 ? " path" : " paths"));
     if (o.command == "sections") return listSections(o.positional[0]);
     if (!copy && (!o.sections.empty() || o.force))
-        return usage("save takes no --section or --force");
+        return usage(o.command + " takes no --section or --force");
 
     const splice::WorkFolder work(o.workDir ? std::filesystem::path(*o.workDir)
                                             : splice::defaultProgramFolder());
@@ -168,5 +170,5 @@ int main(int argc, char** argv) {
                                                        : splice::copySection(fe, work);
         if (!r || o.command == "copy") return report(r, fe);
     }
-    return report(splice::save(fe, work), fe);
+    return report(o.command == "undo" ? splice::undo(fe, work) : splice::save(fe, work), fe);
 }

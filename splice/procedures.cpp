@@ -181,15 +181,19 @@ struct Record {
 
 fs::path canonicalMap(const fs::path& p) { return fs::weakly_canonical(fs::absolute(p)); }
 
+// Written beside and renamed over, so a record is whole or absent.
+void writeAtomically(const fs::path& path, const std::string& s) {
+    const fs::path tmp = path.string() + ".new";
+    fileops::writeFile(tmp, std::vector<uint8_t>(s.begin(), s.end()), false);
+    fs::rename(tmp, path);
+}
+
 void writeRecord(const WorkFolder& work, const Record& r) {
     std::ostringstream out;
     out << "graftwell-record 2\n" << r.map << '\n'
         << r.mapStamp.size << ' ' << r.mapStamp.mtimeNs << ' ' << r.mapStamp.hash << '\n'
         << r.chunkStamp.size << ' ' << r.chunkStamp.mtimeNs << ' ' << r.chunkStamp.hash << '\n';
-    const std::string s = out.str();
-    const fs::path tmp = work.record().string() + ".new";
-    fileops::writeFile(tmp, std::vector<uint8_t>(s.begin(), s.end()), false);
-    fs::rename(tmp, work.record());
+    writeAtomically(work.record(), out.str());
 }
 
 bool readRecord(const WorkFolder& work, Record& r) {
@@ -200,6 +204,51 @@ bool readRecord(const WorkFolder& work, Record& r) {
     in >> r.mapStamp.size >> r.mapStamp.mtimeNs >> r.mapStamp.hash >> r.chunkStamp.size >>
         r.chunkStamp.mtimeNs >> r.chunkStamp.hash;
     return static_cast<bool>(in);
+}
+
+// ---- what undoing the last Save needs --------------------------------------
+
+// A version of a map by its content: a touched but unchanged map is the same version.
+struct Version {
+    uintmax_t size = 0;
+    uint64_t hash = 0;
+    bool operator==(const Version&) const = default;
+};
+
+Version versionOf(const fs::path& p) {
+    const fileops::Stamp s = fileops::stampOf(p);
+    return {s.size, s.hash};
+}
+
+struct UndoRecord {
+    std::string map;
+    Version before, after;
+};
+
+bool readUndoRecord(const WorkFolder& work, UndoRecord& u) {
+    std::ifstream in(work.undoRecord());
+    std::string magic;
+    if (!std::getline(in, magic) || magic != "graftwell-undo 1") return false;
+    if (!std::getline(in, u.map)) return false;
+    in >> u.before.size >> u.before.hash >> u.after.size >> u.after.hash;
+    return static_cast<bool>(in);
+}
+
+// Keeps the map as it is before Save replaces it with the working copy. A Save
+// that changes nothing (a second one after the same Copy Section, or a rerun of
+// one cut short after its rename) keeps the record of the last one that did.
+void keepForUndo(const WorkFolder& work, const fs::path& map) {
+    const Version before = versionOf(map), after = versionOf(work.editCopy());
+    if (before == after) return;
+    // The old record goes first: it must never describe a half-written copy.
+    if (fs::exists(work.undoRecord())) fs::remove(work.undoRecord());
+    fileops::copyFile(map, work.undoCopy());
+    if (!(versionOf(work.undoCopy()) == before))
+        throw Refusal(map.string() + ": the map changed while it was being kept for undo; nothing was changed");
+    std::ostringstream out;
+    out << "graftwell-undo 1\n" << map.string() << '\n' << before.size << ' ' << before.hash << '\n'
+        << after.size << ' ' << after.hash << '\n';
+    writeAtomically(work.undoRecord(), out.str());
 }
 
 // ---- Copy Section ---------------------------------------------------------
@@ -399,6 +448,7 @@ Result save(FrontEnd& fe, const WorkFolder& work) {
             throw Refusal(work.editCopy().string() +
                           ": the chunk file read back from the working copy differs from " +
                           work.tempChunk().string() + "; the map was not changed");
+        keepForUndo(work, map);
         fe.yield();
 
         // The old map is replaced, not deleted, in the next step: it stays
@@ -419,6 +469,37 @@ Result save(FrontEnd& fe, const WorkFolder& work) {
         fe.yield();
 
         fe.setStatus("Save successful!");
+    });
+}
+
+Result undo(FrontEnd& fe, const WorkFolder& work) {
+    return run([&] {
+        fe.setStatus("Restoring map from before last save...");
+        const fs::path map = canonicalMap(chosenMap(fe.mapEditPath(), "map to edit"));
+        const std::string unchanged = "; nothing was changed";
+        UndoRecord u;
+        if (!readUndoRecord(work, u) || !fs::is_regular_file(work.undoCopy()))
+            throw Refusal("the working folder " + work.folder().string() + " holds no Save to undo" + unchanged);
+        if (u.map != map.string())
+            throw Refusal("the last Save kept in the working folder was of " + u.map + ", not of " + map.string() +
+                          unchanged);
+        if (!fs::exists(map))
+            throw Refusal(map.string() + ": the map is gone since the last Save" + unchanged);
+        const Version now = versionOf(map);
+        if (now == u.before)
+            throw Refusal(map.string() + ": the map is already as it was before the last Save" + unchanged);
+        if (!(now == u.after))
+            throw Refusal(map.string() + ": the map has changed on disk since the last Save" + unchanged);
+        if (!(versionOf(work.undoCopy()) == u.before))
+            throw Refusal(work.undoCopy().string() + ": the kept copy of the map is damaged" + unchanged);
+        checkWritable(map);
+        fileops::replaceAtomically(work.undoCopy(), map);
+        // Only the last Save is undone: the record goes, so a second undo is refused.
+        fs::remove(work.undoRecord());
+        fs::remove(work.undoCopy());
+        fe.yield();
+
+        fe.setStatus("Undo successful!");
     });
 }
 

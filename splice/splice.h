@@ -51,6 +51,10 @@ public:
     std::filesystem::path tempChunk() const;    // temp/scenariox.chk
     std::filesystem::path record() const;       // temp/~record.txt: which map Copy Section copied
     std::filesystem::path intermediate() const; // temp/~scenarioy.chk: between two sections of one run
+    // The map as it was before the last Save, and which map and versions it belongs to.
+    // Copy Section leaves both: a Save stays undoable while another copy is tried.
+    std::filesystem::path undoCopy() const;     // temp/~undo.map
+    std::filesystem::path undoRecord() const;   // temp/~undo.txt
 
     // Deletes the working files that are ordinary files; anything else is left.
     void cleanUp() const;
@@ -72,6 +76,8 @@ Result copySection(FrontEnd& fe, const WorkFolder& work);
 Result copySections(FrontEnd& fe, const WorkFolder& work, const std::vector<std::string>& names);
 // Save: put the temporary chunk file into the working copy and replace the map.
 Result save(FrontEnd& fe, const WorkFolder& work);
+// Puts back the map as it was before the last Save that changed it, once.
+Result undo(FrontEnd& fe, const WorkFolder& work);
 
 } // namespace splice
 

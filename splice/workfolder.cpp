@@ -18,6 +18,8 @@ fs::path WorkFolder::secondChunk() const { return folder() / "scenario2.chk"; }
 fs::path WorkFolder::tempChunk() const { return folder() / "scenariox.chk"; }
 fs::path WorkFolder::record() const { return folder() / "~record.txt"; }
 fs::path WorkFolder::intermediate() const { return folder() / "~scenarioy.chk"; }
+fs::path WorkFolder::undoCopy() const { return folder() / "~undo.map"; }
+fs::path WorkFolder::undoRecord() const { return folder() / "~undo.txt"; }
 
 void WorkFolder::cleanUp() const {
     // The record goes first: without it Save refuses the half-rebuilt files.

@@ -50,7 +50,9 @@ int cli(const std::vector<std::string>& args, const Fault& fault, const fs::path
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
-class SaveUnderFaults : public ::testing::TestWithParam<const char*> {
+// Parameters: the fault mode, and whether the map was saved once before, so that
+// Save writes over its own earlier tail instead of appending.
+class SaveUnderFaults : public ::testing::TestWithParam<std::tuple<const char*, bool>> {
 protected:
     void SetUp() override {
         edit = fixtures::makeChunk({{"VER ", {205, 0}}, {"TILE", fixtures::pattern(3000, 1)},
@@ -60,10 +62,17 @@ protected:
                                         {"STR ", fixtures::pattern(500, 2)}});
         fixtures::makeMap(dir / "edit.scm", edit, {}, {{"extra\\notes.txt", fixtures::pattern(2000, 4)}});
         fixtures::makeMap(dir / "other.scm", other);
+        if (withParam() && std::get<1>(GetParam())) {
+            prepare();
+            EXPECT_EQ(cli({"save", map(), "--work-dir", work()}, {}, {}), 0);
+            fs::remove_all(dir / "work");
+        }
         oldBytes = fixtures::readAll(dir / "edit.scm");
         notes = archive::readMember(dir / "edit.scm", "extra\\notes.txt");
     }
 
+    static bool withParam() { return ::testing::UnitTest::GetInstance()->current_test_info()->value_param(); }
+    const char* mode() const { return std::get<0>(GetParam()); }
     std::string map() const { return (dir / "edit.scm").string(); }
     std::string work() const { return (dir / "work").string(); }
 
@@ -81,7 +90,7 @@ protected:
 };
 
 TEST_P(SaveUnderFaults, MapIsAlwaysOldOrNewAndARerunSucceeds) {
-    const char* mode = GetParam();
+    const char* mode = this->mode();
     const fs::path fired = dir / "fired";
     // Save is deterministic, so the saved map's bytes are known in advance.
     prepare();
@@ -120,7 +129,26 @@ TEST_P(SaveUnderFaults, MapIsAlwaysOldOrNewAndARerunSucceeds) {
     EXPECT_GT(at, 5) << "the shim saw too few calls to be hooked in";
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, SaveUnderFaults, ::testing::Values("fail", "kill"));
+// Undo after a Save cut short at any call brings the old map back, and succeeds
+// exactly when that Save had already replaced the map.
+TEST_P(SaveUnderFaults, UndoAfterACutShortSaveBringsBackTheOldMap) {
+    const fs::path fired = dir / "fired";
+    for (long at = 1;; ++at) {
+        SCOPED_TRACE(std::string(mode()) + " at call " + std::to_string(at));
+        fixtures::writeAll(dir / "edit.scm", oldBytes);
+        fs::remove_all(dir / "work");
+        prepare();
+        fs::remove(fired);
+        cli({"save", map(), "--work-dir", work()}, {mode(), at}, fired);
+        const bool replaced = fixtures::readAll(dir / "edit.scm") != oldBytes;
+        EXPECT_EQ(cli({"undo", map(), "--work-dir", work()}, {}, {}), replaced ? 0 : 1);
+        EXPECT_EQ(fixtures::readAll(dir / "edit.scm"), oldBytes);
+        if (!fs::exists(fired) || HasFailure())
+            break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, SaveUnderFaults, ::testing::Combine(::testing::Values("fail", "kill"), ::testing::Bool()));
 
 // Maps are copied in the kernel where it can; where it copies nothing, or stops
 // early, the rest is copied by hand and the map still comes out whole.
