@@ -13,7 +13,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QKeyEvent>
 #include <QMimeData>
+#include <QShortcut>
 #include <QUrl>
 
 namespace ui {
@@ -206,6 +208,9 @@ frmMain::frmMain(std::filesystem::path programFolder, Dialogs dialogs, QWidget* 
             [this] { runProcedure(QStringLiteral("Copy Section"), &splice::copySection); });
     connect(btnSave, &QPushButton::clicked, this, [this] { runProcedure(QStringLiteral("Save"), &splice::save); });
     connect(btnAbout, &QPushButton::clicked, this, [this] { showAbout(); });
+    // Ctrl+Z undoes the last Save; in the section box it undoes typing while there is any.
+    auto* undo = new QShortcut(QKeySequence::Undo, this);
+    connect(undo, &QShortcut::activated, this, [this] { runProcedure(QStringLiteral("Undo"), &splice::undo); });
 }
 
 std::string frmMain::mapEditPath() { return toLocal(lblMapEdit->path()); }
@@ -281,6 +286,10 @@ void frmMain::closeEvent(QCloseEvent* e) {
 
 bool frmMain::eventFilter(QObject* watched, QEvent* e) {
     if (watched == txtSection && e->type() == QEvent::FocusIn) refreshCompletions();
+    // Without typing to undo, the box lets Ctrl+Z through to the window.
+    if (watched == txtSection && e->type() == QEvent::ShortcutOverride &&
+        static_cast<QKeyEvent*>(e)->matches(QKeySequence::Undo) && !txtSection->isUndoAvailable())
+        return true;
     return QWidget::eventFilter(watched, e);
 }
 

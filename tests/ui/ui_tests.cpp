@@ -258,6 +258,7 @@ void UiTests::copyAndSaveFromTheButtons() {
     QVERIFY2(h.errors.isEmpty(), qPrintable(h.errors.join("\n")));
     QCOMPARE(h.w.lblStatus->text(), QString("Done!"));
 
+    const Bytes before = fixtures::readAll(a);
     h.save();
     QCOMPARE(h.statuses, kSaveSteps);
     QVERIFY2(h.errors.isEmpty(), qPrintable(h.errors.join("\n")));
@@ -265,6 +266,17 @@ void UiTests::copyAndSaveFromTheButtons() {
     expected[3].second = other[3].second;
     QCOMPARE(archive::readMember(a, fixtures::kChunkName), fixtures::makeChunk(expected));
     QVERIFY(!h.w.busy());
+
+    // Ctrl+Z undoes the Save, also from the section box while it has no typing to undo; once.
+    h.statuses.clear();
+    h.w.activateWindow();
+    h.w.txtSection->setFocus();
+    QTest::keyClick(h.w.txtSection, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(h.statuses, QStringList({"Restoring map from before last save...", "Undo successful!"}));
+    QCOMPARE(fixtures::readAll(a), before);
+    QTest::keyClick(h.w.txtSection, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(h.errors.size(), 1);
+    QCOMPARE(fixtures::readAll(a), before);
 }
 
 void UiTests::failureShowsTheReasonAndKeepsTheStep() {
