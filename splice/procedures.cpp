@@ -494,9 +494,11 @@ Result undo(FrontEnd& fe, const WorkFolder& work) {
             throw Refusal(work.undoCopy().string() + ": the kept copy of the map is damaged" + unchanged);
         checkWritable(map);
         fileops::replaceAtomically(work.undoCopy(), map);
-        // Only the last Save is undone: the record goes, so a second undo is refused.
-        fs::remove(work.undoRecord());
-        fs::remove(work.undoCopy());
+        // Only the last Save is undone. Should the record outlive this, a second
+        // undo still finds the map as it was before and is refused.
+        std::error_code ignored;
+        fs::remove(work.undoRecord(), ignored);
+        fs::remove(work.undoCopy(), ignored);
         fe.yield();
 
         fe.setStatus("Undo successful!");
