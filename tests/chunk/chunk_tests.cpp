@@ -3,136 +3,84 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 using fixtures::Bytes;
 using modFunctions::GetSectionLength;
 using modFunctions::GetSectionOffset;
 
 namespace {
 
-Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-Bytes le(int32_t v) {
-    const auto u = static_cast<uint32_t>(v);
-    return {uint8_t(u), uint8_t(u >> 8), uint8_t(u >> 16), uint8_t(u >> 24)};
+// A section header declaring any length, followed by `data`.
+Bytes sec(const std::string& name, int32_t length, const Bytes& data = {}) {
+    Bytes b = fixtures::makeChunk({{name, data}});
+    std::memcpy(&b[4], &length, 4);
+    return b;
 }
-
-Bytes cat(std::initializer_list<Bytes> parts) {
+template <class... Parts>
+Bytes cat(const Parts&... parts) {
     Bytes out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    (out.insert(out.end(), parts.begin(), parts.end()), ...);
     return out;
 }
 
-class ChunkFile : public ::testing::Test {
-protected:
-    std::filesystem::path write(const Bytes& b) {
-        const auto p = dir / ("f" + std::to_string(n++) + ".chk");
-        fixtures::writeAll(p, b);
-        return p;
-    }
-    fixtures::ScratchDir dir;
-    int n = 0;
+struct Case {
+    Bytes file;
+    std::string name;
+    int32_t offset, length; // of the length field from 1, or -1 when the walk does not reach it
+} const kCases[] = {
+    {sec("TILE", 0x12345678), "TILE", 5, 0x12345678}, // little-endian
+    {sec("TILE", -1), "TILE", 5, -1},                 // signed
+    {cat(sec("VER ", 2, {1, 2}), sec("TILE", 3, {9, 9, 9}), sec("TILE", 1, {7})), "TILE", 15, 3}, // the first of two
+    {sec("TILE", 1, {1}), "tile", -1, 0},             // case matters
+    {sec("TILE", 1, {1}), "MTXM", -1, 0},
+    {cat(sec("VER ", 8), sec("MTXM", 2), sec("MTXM", 1, {5})), "MTXM", 21, 1}, // a byte search takes VER's data
+    // TILE at 9 lies inside AAAA's data: JUMP at 17 steps back to 1 (a cycle), or onto TILE.
+    {cat(sec("AAAA", 8), sec("TILE", 0), sec("JUMP", -24)), "TILE", -1, 0},
+    {cat(sec("AAAA", 8), sec("TILE", 0), sec("JUMP", -16)), "TILE", 13, 0},
+    {cat(sec("LOOP", -8), sec("TILE", 0)), "TILE", -1, 0},
+    {sec("BACK", -100), "TILE", -1, 0}, // before the file
+    // A cut-off last header reads its missing bytes as zero; under 4 bytes hold no name.
+    {cat(sec("VER ", 0), Bytes{'T', 'I', 'L', 'E', 5, 0}), "TILE", 13, 5},
+    {cat(sec("VER ", 0), Bytes{'T', 'I', 'L', 'E'}), "TILE", 13, 0},
+    {cat(sec("VER ", 0), Bytes{'T', 'I', 'L'}), std::string("TIL\0", 4), -1, 0},
+    {cat(sec("STRx", 1, {1}), sec("STR ", 2, {2, 3})), "STR", 14, 2}, // short names are padded,
+    {sec("TILE", 0), "TIL", -1, 0},                                      // not prefix-matched
+    {{}, "TILE", -1, 0},
 };
 
-TEST_F(ChunkFile, SectionAtStartAndLengthFieldByteOrder) {
-    const std::pair<Bytes, int32_t> cases[] = {
-        {{0x08, 0, 0, 0}, 8}, {{0x00, 0x20, 0, 0}, 8192}, {{0x0A, 0x01, 0, 0}, 266},
-        {{0, 0, 0x01, 0}, 65536}, {{0xFF, 0xFF, 0xFF, 0xFF}, -1}};
-    for (const auto& [field, value] : cases) {
-        const auto p = write(cat({bytes("TILE"), field}));
-        EXPECT_EQ(GetSectionOffset(p, "TILE"), 5);
-        EXPECT_EQ(GetSectionLength(p, "TILE"), value);
+TEST(ChunkWalk, FindsTheSectionsTheGameFinds) {
+    const fixtures::ScratchDir dir;
+    for (const Case& c : kCases) {
+        SCOPED_TRACE("case " + std::to_string(&c - kCases));
+        fixtures::writeAll(dir / "f.chk", c.file);
+        EXPECT_EQ(GetSectionOffset(dir / "f.chk", c.name), c.offset);
+        if (c.offset > 0)
+            EXPECT_EQ(GetSectionLength(dir / "f.chk", c.name), c.length);
+        else
+            EXPECT_THROW(GetSectionLength(dir / "f.chk", c.name), chunk::ChunkError);
     }
 }
 
-TEST_F(ChunkFile, WalkFindsLaterSectionsAndFirstOfTwo) {
-    const auto p = write(fixtures::makeChunk(
-        {{"VER ", {1, 2}}, {"TILE", {9, 9, 9}}, {"TILE", {7}}}));
-    EXPECT_EQ(GetSectionOffset(p, "VER "), 5);
-    EXPECT_EQ(GetSectionOffset(p, "TILE"), 15);
-    EXPECT_EQ(GetSectionLength(p, "TILE"), 3);
+// Bad names are refused before the file is looked at, and a missing file is not created.
+TEST(ChunkWalk, RefusalsSayWhyAndCreateNothing) {
+    const fixtures::ScratchDir dir;
+    for (const auto& [name, error] : {std::pair<std::string, std::string>{"", "empty section name: a section name has 1 to 4 characters"},
+                                      {"TILES", "section name \"TILES\" is longer than 4 characters"}, {"TILE", (dir / "none.chk").string() + ": file not found"}})
+        try {
+            GetSectionOffset(dir / "none.chk", name);
+            ADD_FAILURE() << name;
+        } catch (const chunk::ChunkError& e) {
+            EXPECT_EQ(e.what(), error);
+        }
+    EXPECT_FALSE(std::filesystem::exists(dir / "none.chk"));
 }
 
-TEST_F(ChunkFile, CaseMattersAndAbsentNamesAreMinusOne) {
-    const auto p = write(fixtures::makeChunk({{"TILE", {1}}}));
-    EXPECT_EQ(GetSectionOffset(p, "tile"), -1);
-    EXPECT_EQ(GetSectionOffset(p, "MTXM"), -1);
-    EXPECT_THROW(GetSectionLength(p, "MTXM"), chunk::ChunkError);
-}
-
-TEST_F(ChunkFile, DecoyNameInsideDataIsNotASection) {
-    // A byte search would take the "MTXM" inside VER's data.
-    const auto p = write(cat({bytes("VER "), le(8), bytes("MTXM"), le(2), bytes("MTXM"), le(1), {5}}));
-    EXPECT_EQ(GetSectionOffset(p, "MTXM"), 21);
-    EXPECT_EQ(GetSectionLength(p, "MTXM"), 1);
-}
-
-TEST_F(ChunkFile, NegativeLengthJumpsBack) {
-    // TILE at 9 lies inside AAAA's data; only a jump back onto it reaches it.
-    Bytes b = cat({bytes("AAAA"), le(8), bytes("TILE"), le(0), bytes("JUMP"), le(-24)});
-    // 1 AAAA -> 17 JUMP -> 1 again: a cycle, not found.
-    EXPECT_EQ(GetSectionOffset(write(b), "TILE"), -1);
-    b = cat({bytes("AAAA"), le(8), bytes("TILE"), le(0), bytes("JUMP"), le(-16)});
-    // 17 + 8 - 16 = 9: the jump lands on TILE.
-    EXPECT_EQ(GetSectionOffset(write(b), "TILE"), 13);
-}
-
-TEST_F(ChunkFile, CycleEndsTheWalk) {
-    const auto p = write(cat({bytes("LOOP"), le(-8), bytes("TILE"), le(0)}));
-    EXPECT_EQ(GetSectionOffset(p, "TILE"), -1);
-}
-
-TEST_F(ChunkFile, JumpBeforeTheFileEndsTheWalk) {
-    EXPECT_EQ(GetSectionOffset(write(cat({bytes("BACK"), le(-100)})), "TILE"), -1);
-}
-
-TEST_F(ChunkFile, TruncatedLastHeaderReadsMissingBytesAsZero) {
-    const auto a = write(cat({bytes("VER "), le(0), bytes("TILE"), {0x05, 0x00}}));
-    EXPECT_EQ(GetSectionOffset(a, "TILE"), 13);
-    EXPECT_EQ(GetSectionLength(a, "TILE"), 5);
-    const auto b = write(cat({bytes("VER "), le(0), bytes("TILE")}));
-    EXPECT_EQ(GetSectionLength(b, "TILE"), 0);
-    // Fewer than 8 bytes left and no match: the walk stops.
-    EXPECT_EQ(GetSectionOffset(write(cat({bytes("VER "), le(0), bytes("XY")})), "TILE"), -1);
-}
-
-TEST_F(ChunkFile, ShortNamesArePaddedNotPrefixMatched) {
-    const auto p = write(fixtures::makeChunk({{"STRx", {1}}, {"STR ", {2, 3}}}));
-    EXPECT_EQ(GetSectionOffset(p, "STR"), 14);
-    EXPECT_EQ(GetSectionLength(p, "STR"), 2);
-    EXPECT_EQ(GetSectionOffset(p, "TIL"), -1);
-}
-
-TEST_F(ChunkFile, BadNamesAreRefusedBeforeTheFileIsTouched) {
-    const auto missing = dir / "nothing.chk";
-    EXPECT_THROW(GetSectionOffset(missing, ""), chunk::ChunkError);
-    EXPECT_THROW(GetSectionOffset(missing, "TILES"), chunk::ChunkError);
-    EXPECT_FALSE(std::filesystem::exists(missing));
-}
-
-TEST_F(ChunkFile, MissingFileIsNotFoundAndNotCreated) {
-    const auto missing = dir / "nothing.chk";
-    try {
-        GetSectionOffset(missing, "TILE");
-        FAIL() << "no error";
-    } catch (const chunk::ChunkError& e) {
-        EXPECT_NE(std::string(e.what()).find("file not found"), std::string::npos);
-        EXPECT_NE(std::string(e.what()).find("nothing.chk"), std::string::npos);
-    }
-    EXPECT_FALSE(std::filesystem::exists(missing));
-}
-
-TEST_F(ChunkFile, EmptyFileHasNoSections) {
-    EXPECT_EQ(GetSectionOffset(write({}), "TILE"), -1);
-}
-
-TEST(Walk, ListsSectionsInOrderAndStopsAtCycle) {
-    const Bytes b = cat({bytes("VER "), le(2), {1, 0}, bytes("LOOP"), le(-18)});
-    const auto s = chunk::walkSections(b);
-    ASSERT_EQ(s.size(), 2u);
-    EXPECT_EQ(s[0].name, "VER ");
-    EXPECT_EQ(s[0].lengthPos, 5);
-    EXPECT_EQ(s[1].name, "LOOP");
-    EXPECT_EQ(s[1].length, -18);
+TEST(ChunkWalk, ListsTheSectionsItVisitsInOrder) {
+    std::vector<std::tuple<std::string, int32_t, int32_t>> got;
+    for (const auto& s : chunk::walkSections(cat(sec("VER ", 2, {1, 0}), sec("LOOP", -18), sec("TILE", 0))))
+        got.emplace_back(s.name, s.lengthPos, s.length);
+    EXPECT_EQ(got, (decltype(got){{"VER ", 5, 2}, {"LOOP", 15, -18}}));
 }
 
 } // namespace
