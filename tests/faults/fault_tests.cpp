@@ -6,113 +6,69 @@
 #include "fixtures.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
-using fixtures::Bytes;
+using namespace fixtures;
 
 namespace {
-
-const char* const kMember = "staredit\\scenario.chk";
-
-struct Fault {
-    const char* mode = nullptr; // nullptr: run without the shim
-    long at = 0;
-    const char* copyRange = nullptr; // GW_COPY_RANGE for the shim
-};
-
-// Runs graftwell-cli with its output discarded; returns the exit status or -1.
-int cli(const std::vector<std::string>& args, const Fault& fault, const fs::path& fired) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr))
-            _exit(99);
-        if (fault.mode) {
-            ::setenv("LD_PRELOAD", GRAFTWELL_FAULTSHIM, 1);
-            ::setenv("GW_FAULT_MODE", fault.mode, 1);
-            ::setenv("GW_FAULT_AT", std::to_string(fault.at).c_str(), 1);
-            ::setenv("GW_FAULT_FIRED", fired.c_str(), 1);
-            if (fault.copyRange)
-                ::setenv("GW_COPY_RANGE", fault.copyRange, 1);
-            // A sanitizer runtime would insist on being loaded before the shim.
-            ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0", 1);
-        }
-        std::vector<char*> argv{const_cast<char*>(GRAFTWELL_CLI)};
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(GRAFTWELL_CLI, argv.data());
-        _exit(98);
-    }
-    int st = 0;
-    ::waitpid(pid, &st, 0);
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
 
 class SaveUnderFaults : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
-        edit = fixtures::makeChunk({{"VER ", {205, 0}}, {"TILE", fixtures::pattern(3000, 1)},
-                                    {"STR ", fixtures::pattern(500, 2)}});
-        other = fixtures::makeChunk({{"TILE", fixtures::pattern(3000, 3)}});
-        expected = fixtures::makeChunk({{"VER ", {205, 0}}, {"TILE", fixtures::pattern(3000, 3)},
-                                        {"STR ", fixtures::pattern(500, 2)}});
-        fixtures::makeMap(dir / "edit.scm", edit, {}, {{"extra\\notes.txt", fixtures::pattern(2000, 4)}});
-        fixtures::makeMap(dir / "other.scm", other);
-        oldBytes = fixtures::readAll(dir / "edit.scm");
-        notes = archive::readMember(dir / "edit.scm", "extra\\notes.txt");
+        makeMap(map, makeChunk({{"VER ", {205, 0}}, {"TILE", pattern(3000, 1)}, {"STR ", pattern(500, 2)}}), {},
+                {{"extra\\notes.txt", pattern(2000, 4)}});
+        makeMap(dir / "other.scm", makeChunk({{"TILE", pattern(3000, 3)}}));
+        oldBytes = readAll(map);
     }
-
-    std::string map() const { return (dir / "edit.scm").string(); }
-    std::string work() const { return (dir / "work").string(); }
-
-    void prepare() {
-        ASSERT_EQ(cli({"copy", map(), (dir / "other.scm").string(), "--work-dir", work()}, {}, {}), 0);
+    // graftwell-cli's exit status, with the shim failing or ending it at call `at` (never
+    // at 0); a sanitizer runtime would insist on being loaded before the shim.
+    int cli(std::vector<std::string> args, const char* mode = "fail", long at = 0, const char* copyRange = "") {
+        args.insert(args.end(), {"--work-dir", (dir / "work").string()});
+        return run(GRAFTWELL_CLI, args, {{"LD_PRELOAD", GRAFTWELL_FAULTSHIM}, {"GW_FAULT_MODE", mode}, {"GW_FAULT_AT", std::to_string(at)},
+                                         {"GW_FAULT_FIRED", fired}, {"GW_COPY_RANGE", copyRange},
+                                         {"ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0"}})
+            .status;
     }
-
+    // The old map and a finished Copy Section of it.
+    void prepare(const char* copyRange = "") {
+        writeAll(map, oldBytes);
+        fs::remove_all(dir / "work");
+        ASSERT_EQ(cli({"copy", map, (dir / "other.scm").string()}, "fail", 0, copyRange), 0);
+    }
     void expectSaved() {
-        EXPECT_EQ(archive::readMember(dir / "edit.scm", kMember), expected);
-        EXPECT_EQ(archive::readMember(dir / "edit.scm", "extra\\notes.txt"), notes);
+        EXPECT_EQ(archive::readMember(map, kChunkName), makeChunk({{"VER ", {205, 0}}, {"TILE", pattern(3000, 3)}, {"STR ", pattern(500, 2)}}));
+        EXPECT_EQ(archive::readMember(map, "extra\\notes.txt"), pattern(2000, 4));
     }
 
-    fixtures::ScratchDir dir;
-    Bytes edit, other, expected, oldBytes, notes;
+    ScratchDir dir;
+    std::string map = (dir / "edit.scm").string(), fired = (dir / "fired").string();
+    Bytes oldBytes;
 };
 
 TEST_P(SaveUnderFaults, MapIsAlwaysOldOrNewAndARerunSucceeds) {
-    const char* mode = GetParam();
-    const fs::path fired = dir / "fired";
+    const std::string mode = GetParam();
     // Save is deterministic, so the saved map's bytes are known in advance.
     prepare();
-    ASSERT_EQ(cli({"save", map(), "--work-dir", work()}, {}, {}), 0);
-    const Bytes newBytes = fixtures::readAll(dir / "edit.scm");
+    ASSERT_EQ(cli({"save", map}), 0);
+    const Bytes newBytes = readAll(map);
     long at = 1;
     for (;; ++at) {
-        SCOPED_TRACE(std::string(mode) + " at call " + std::to_string(at));
-        fixtures::writeAll(dir / "edit.scm", oldBytes);
-        fs::remove_all(dir / "work");
+        SCOPED_TRACE(mode + " at call " + std::to_string(at));
         prepare();
         fs::remove(fired);
-
-        const int status = cli({"save", map(), "--work-dir", work()}, {mode, at}, fired);
-        if (!fs::exists(fired)) {
-            // Every call has had its turn: this run went through untouched.
+        const int status = cli({"save", map}, mode.c_str(), at);
+        if (!fs::exists(fired)) { // every call has had its turn: this run went through untouched
             ASSERT_EQ(status, 0);
             expectSaved();
             break;
         }
-        const Bytes now = fixtures::readAll(dir / "edit.scm");
+        const Bytes now = readAll(map);
         EXPECT_TRUE(now == oldBytes || now == newBytes) << "the map is neither the old nor the saved one";
-        if (std::string(mode) == "fail") {
+        if (mode == "fail") {
             EXPECT_NE(status, 0) << "a failed call was reported as success";
-            // No temporary file is left beside the map.
-            size_t entries = 0;
-            for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path()))
-                ++entries;
-            EXPECT_EQ(entries, 4u) << "edit.scm, other.scm, work and the marker only";
+            EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 4) << "more than edit.scm, other.scm, work and the marker";
         }
-        ASSERT_EQ(cli({"save", map(), "--work-dir", work()}, {}, {}), 0) << "the rerun must succeed";
+        ASSERT_EQ(cli({"save", map}), 0) << "the rerun must succeed";
         expectSaved();
         if (HasFailure())
             break;
@@ -127,12 +83,9 @@ INSTANTIATE_TEST_SUITE_P(Modes, SaveUnderFaults, ::testing::Values("fail", "kill
 TEST_F(SaveUnderFaults, CopiesAreWholeWhereTheKernelCannotCopy) {
     for (const char* range : {"none", "short"}) {
         SCOPED_TRACE(range);
-        fixtures::writeAll(dir / "edit.scm", oldBytes);
-        fs::remove_all(dir / "work");
-        const Fault noFault{"fail", 0, range};
-        ASSERT_EQ(cli({"copy", map(), (dir / "other.scm").string(), "--work-dir", work()}, noFault, dir / "fired"), 0);
-        EXPECT_EQ(fixtures::readAll(dir / "work" / "temp" / "~temp1.map"), oldBytes);
-        ASSERT_EQ(cli({"save", map(), "--work-dir", work()}, noFault, dir / "fired"), 0);
+        prepare(range);
+        EXPECT_EQ(readAll(dir / "work/temp/~temp1.map"), oldBytes);
+        ASSERT_EQ(cli({"save", map}, "fail", 0, range), 0);
         expectSaved();
     }
 }
