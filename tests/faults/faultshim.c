@@ -1,9 +1,7 @@
-/* Preloaded into graftwell-cli by the fault tests: the Nth file-system call
- * that changes something fails with EIO (GW_FAULT_MODE=fail) or ends the
- * process on the spot, as a crash or power cut would (GW_FAULT_MODE=kill).
- * GW_FAULT_FIRED names a file created when the fault is injected.
- * GW_COPY_RANGE=none makes copy_file_range unsupported (EXDEV), =short makes it
- * report an early end of file, as some file systems do. */
+/* Preloaded into graftwell-cli by the fault tests: the Nth file-system call that changes something fails with EIO
+ * (GW_FAULT_MODE=fail) or ends the process on the spot, as a crash or power cut would (GW_FAULT_MODE=kill).
+ * GW_FAULT_FIRED names a file created when the fault is injected. GW_COPY_RANGE=none makes copy_file_range
+ * unsupported (EXDEV), =short makes it report an early end of file, as some file systems do. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -19,12 +17,9 @@ static long counter;
 static int fault_now(void) {
     const char *at = getenv("GW_FAULT_AT"), *fired = getenv("GW_FAULT_FIRED"), *mode = getenv("GW_FAULT_MODE");
     if (!at || ++counter != atol(at)) return 0;
-    if (fired) {
-        static int (*real_open)(const char *, int, ...);
-        if (!real_open) real_open = dlsym(RTLD_NEXT, "open");
-        int fd = real_open(fired, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd >= 0) close(fd);
-    }
+    static int (*real_open)(const char *, int, ...);
+    if (!real_open) real_open = dlsym(RTLD_NEXT, "open");
+    if (fired) close(real_open(fired, O_WRONLY | O_CREAT | O_TRUNC, 0644));
     if (mode && strcmp(mode, "kill") == 0) _exit(137);
     errno = EIO;
     return 1;
@@ -64,7 +59,7 @@ HOOK(int, remove, (const char *p), (p), 1)
 ssize_t copy_file_range(int in, off_t *inOff, int out, off_t *outOff, size_t n, unsigned flags) {
     REAL(copy_file_range);
     const char *range = getenv("GW_COPY_RANGE");
-    if (range && strcmp(range, "none") == 0) { errno = EXDEV; return -1; }
+    if (range && strcmp(range, "none") == 0) return errno = EXDEV, -1;
     if (range && strcmp(range, "short") == 0) return 0;
     return fault_now() ? -1 : real(in, inOff, out, outOff, n, flags);
 }

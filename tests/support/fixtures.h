@@ -1,5 +1,4 @@
-// Fixture maps for the tests: clean archives made with StormLib's own writer, a raw
-// view of their bytes for patching in protections, and a runner for the programs.
+// Fixture maps made with StormLib's own writer, a raw view of their bytes for patching, and a program runner.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +10,7 @@ namespace fixtures {
 
 using Bytes = std::vector<uint8_t>;
 using Member = std::pair<std::string, Bytes>;
+using Strings = std::vector<std::string>;
 
 // A chunk file from (name, data) pairs; names are padded to 4 bytes.
 Bytes makeChunk(const std::vector<Member>& sections);
@@ -27,24 +27,25 @@ struct MapOptions {
 };
 inline constexpr const char* kChunkName = "staredit\\scenario.chk";
 // Writes a map at `path` holding `chunk` as kChunkName, then the extra members.
-void makeMap(const std::filesystem::path& path, const Bytes& chunk, const MapOptions& options = {}, const std::vector<Member>& extra = {});
+void makeMap(const std::filesystem::path& path, const Bytes& chunk, const MapOptions& options = {},
+             const std::vector<Member>& extra = {});
 Bytes readAll(const std::filesystem::path& path);
 void writeAll(const std::filesystem::path& path, const Bytes& bytes);
 
-// The status lines of a whole Copy Section and a whole Save, in order, and the first `n` of some.
-inline const std::vector<std::string> kCopySteps = {
+// The status lines of a whole Copy Section and a whole Save, in order; the first `n` of them.
+inline const Strings kCopySteps = {
     "Deleting temp files...", "Copying maps...", "Extracting scenario.chk...", "Grabbing data from first map...",
-    "Creating temporary chk file...", "Inserting data to temporary chk file...", "Checking offset and length of section...",
-    "Grabbing section from second map...", "Inserting data to temporary chk file...", "Checking offset and length of rest of file...",
+    "Creating temporary chk file...", "Inserting data to temporary chk file...",
+    "Checking offset and length of section...", "Grabbing section from second map...",
+    "Inserting data to temporary chk file...", "Checking offset and length of rest of file...",
     "Grabbing data from first map...", "Inserting data to temporary chk file...", "Done!"};
-inline const std::vector<std::string> kSaveSteps = {"Adding temp chk file to temp map...", "Deleting old map file...",
-                                                    "Copying modified map...", "Save successful!"};
-std::vector<std::string> first(const std::vector<std::string>& steps, size_t n);
+inline const Strings kSaveSteps = {"Adding temp chk file to temp map...", "Deleting old map file...",
+                                   "Copying modified map...", "Save successful!"};
+Strings first(const Strings& steps, size_t n);
 
 // A fresh empty folder, removed with all in it when the object goes.
 class ScratchDir {
     std::filesystem::path path_;
-
 public:
     ScratchDir();
     ~ScratchDir();
@@ -53,21 +54,23 @@ public:
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 };
 
-// Runs a program to its end: its exit status (-1 when it did not exit) and output.
-struct Run {
-    int status = -1;
-    std::string out, err;
-};
-Run run(const std::string& program, const std::vector<std::string>& args, const std::vector<std::pair<std::string, std::string>>& env = {});
+// Runs a program to its end, the variables in `env` added: its exit status and its output.
+struct Run { int status = -1; std::string out, err; };
+using Env = std::vector<std::pair<std::string, std::string>>;
+Run run(const std::string& program, const Strings& args, const Env& env = {});
 
-// For byte patching: the format's name hash and flags, and its table entries and header
-// (after the signature) in their on-disk layout.
+// The format's name hash and flags, and its table entries and header (after the signature) as stored.
 namespace mpq {
-inline constexpr uint32_t kEmpty = 0xFFFFFFFF, kDeleted = 0xFFFFFFFE, kExists = 0x80000000, kDeletedFlag = 0x02000000,
-                          kSingleUnit = 0x01000000, kFixKey = 0x20000, kEncrypted = 0x10000, kCompressed = 0x200, kImploded = 0x100;
+inline constexpr uint32_t kEmpty = 0xFFFFFFFF, kDeleted = 0xFFFFFFFE, kExists = 0x80000000, kDeletedFlag = 0x2000000;
+inline constexpr uint32_t kSingleUnit = 0x1000000, kFixKey = 0x20000, kEncrypted = 0x10000, kCompressed = 0x200;
+inline constexpr uint32_t kImploded = 0x100;
 uint32_t hashString(std::string_view name, uint32_t type);
 } // namespace mpq
-struct HashEntry { uint32_t nameA = mpq::kEmpty, nameB = mpq::kEmpty; uint16_t locale = 0xFFFF, platform = 0xFFFF; uint32_t block = mpq::kEmpty; };
+struct HashEntry {
+    uint32_t nameA = mpq::kEmpty, nameB = mpq::kEmpty;
+    uint16_t locale = 0xFFFF, platform = 0xFFFF;
+    uint32_t block = mpq::kEmpty;
+};
 struct BlockEntry { int32_t offset = 0; uint32_t storedSize = 0, fileSize = 0, flags = 0; };
 struct MpqHeader { // the counts are written as given
     uint32_t headerSize = 32, archiveSize = 0;
@@ -76,9 +79,8 @@ struct MpqHeader { // the counts are written as given
     uint32_t hashCount = 0, blockCount = 0;
 };
 
-// A map's bytes with its header and the part of each table inside the file, read where
-// the header says. serialize() writes them back (tables encrypted, at their offsets,
-// growing the file when needed) and returns the bytes.
+// A map's bytes with its header and the part of each table inside the file; serialize() writes
+// them back (tables encrypted, at their offsets, growing the file when needed).
 struct RawMap : MpqHeader {
     Bytes bytes;
     uint32_t headerPos = 0;
