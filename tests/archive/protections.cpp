@@ -11,12 +11,7 @@ Bytes sampleChunk(uint32_t seed, size_t size) {
                       {"TILE", pattern(terrain, seed + 1)}, {"STR ", pattern(size - 2 * terrain, seed + 2, false)}});
 }
 
-Bytes sampleNotes() {
-    const std::string text = "notes that must survive every save\n";
-    Bytes b = pattern(3000, 7, false);
-    b.insert(b.begin(), text.begin(), text.end());
-    return b;
-}
+Bytes sampleNotes() { return pattern(3000, 7, false); }
 
 HashEntry entryFor(std::string_view name, uint32_t block, uint16_t locale) {
     return {mpq::hashString(name, 1), mpq::hashString(name, 2), locale, 0, block};
@@ -26,73 +21,77 @@ uint32_t startSlot(std::string_view name, uint32_t count) { return mpq::hashStri
 namespace {
 
 uint32_t blockIndex(const RawMap& m, std::string_view name) { return m.hashes.at(m.findHash(name)).block; }
+using Fill = std::function<void(std::vector<HashEntry>&, uint32_t start, uint32_t chunk, uint32_t notes)>;
 
 // A fresh table of `count` slots, moved with the block table past the end of the file
 // so that they may grow. `fill` places chunk entries relative to the chunk's start slot
 // (by default, just the chunk there); the notes go in at their start slot or the next free.
-Bytes withTable(RawMap& m, uint32_t count, const std::function<void(std::vector<HashEntry>&, uint32_t, uint32_t, uint32_t)>& fill = {}) {
-    const uint32_t chunk = blockIndex(m, kChunkName), notes = blockIndex(m, kNotesName), start = startSlot(kChunkName, count);
+Bytes withTable(RawMap& m, uint32_t count, const Fill& fill = {}) {
+    const uint32_t chunk = blockIndex(m, kChunkName), notes = blockIndex(m, kNotesName);
+    const uint32_t start = startSlot(kChunkName, count);
     m.hashes.assign(count, {});
     fill ? fill(m.hashes, start, chunk, notes) : void(m.hashes[start % count] = entryFor(kChunkName, chunk));
     size_t i = startSlot(kNotesName, count);
-    while (m.hashes[i % count].block != mpq::kEmpty)
-        ++i;
+    while (m.hashes[i % count].block != mpq::kEmpty) ++i;
     m.hashes[i % count] = entryFor(kNotesName, notes);
-    m.hashCount = count, m.hashOffset = int32_t(m.bytes.size() - m.headerPos), m.blockOffset = m.hashOffset + int32_t(count * 16);
+    m.hashCount = count, m.hashOffset = int32_t(m.bytes.size() - m.headerPos);
+    m.blockOffset = m.hashOffset + int32_t(count * 16);
     return m.serialize();
 }
 
 } // namespace
 
 const std::vector<Protection>& all() {
+    using O = MapOptions;
     static const std::vector<Protection> list = {
         // Too short a header (twice), then one off the 512-byte grid: all passed over.
-        {"DecoyHeadersBeforeTheReal", {.headerOffset = 1024},
-         [](RawMap& m) {
+        {"DecoyHeadersBeforeTheReal", O{.headerOffset = 1024}, [](RawMap& m) {
              for (const auto& [at, size] : {std::pair{0, 31}, std::pair{512, 16}, std::pair{700, 32}})
                  std::memcpy(&m.bytes[at], "MPQ\x1A", 4), std::memcpy(&m.bytes[at + 4], &size, 4);
              return m.serialize();
          }},
-        {"OversizedHeaderBogusVersionAndSize", {.codec = Codec::Implode},
-         [](RawMap& m) { m.headerSize = 0x1000, m.version = 0x7777, m.archiveSize = 3; return m.serialize(); }},
+        {"OversizedHeaderBogusVersionAndSize", O{.codec = Codec::Implode},
+         [](RawMap& m) { return m.headerSize = 0x1000, m.version = 0x7777, m.archiveSize = 3, m.serialize(); }},
         // The high byte is unused; 35 mod 32 is the real shift 3.
-        {"SectorShiftModulo32", {.codec = Codec::Pkware, .encrypted = true}, [](RawMap& m) { m.sectorShift = 0x0100 | 35; return m.serialize(); }},
-        {"TablesBeforeTheHeader", {.encrypted = true, .headerOffset = 1024},
-         [](RawMap& m) { m.hashOffset = -1024, m.blockOffset = -1024 + int32_t(m.hashes.size() * 16); return m.serialize(); }},
+        {"SectorShiftModulo32", O{.codec = Codec::Pkware, .encrypted = true},
+         [](RawMap& m) { return m.sectorShift = 0x0100 | 35, m.serialize(); }},
+        {"TablesBeforeTheHeader", O{.encrypted = true, .headerOffset = 1024}, [](RawMap& m) {
+             return m.hashOffset = -1024, m.blockOffset = m.hashOffset + int32_t(m.hashes.size() * 16), m.serialize();
+         }},
         // Only the low 28 bits count.
-        {"HashCountHighBits", {.codec = Codec::Implode, .encrypted = true}, [](RawMap& m) { m.hashCount |= 0xA0000000; return m.serialize(); }},
-        {"HashCountNotPowerOfTwo", {}, [](RawMap& m) { return withTable(m, 12); }},
+        {"HashCountHighBits", O{.codec = Codec::Implode, .encrypted = true},
+         [](RawMap& m) { return m.hashCount |= 0xA0000000, m.serialize(); }},
+        {"HashCountNotPowerOfTwo", O{}, [](RawMap& m) { return withTable(m, 12); }},
         // Four whole entries and part of a fifth remain; the missing ones read as deleted.
-        {"HashTableCutOffByTheEnd", {.codec = Codec::None},
-         [](RawMap& m) {
+        {"HashTableCutOffByTheEnd", O{.codec = Codec::None}, [](RawMap& m) {
              std::vector<HashEntry> t(16, HashEntry{.block = mpq::kDeleted});
-             t[0] = entryFor(kChunkName, blockIndex(m, kChunkName)), t[1] = entryFor(kNotesName, blockIndex(m, kNotesName));
+             t[0] = entryFor(kChunkName, blockIndex(m, kChunkName));
+             t[1] = entryFor(kNotesName, blockIndex(m, kNotesName));
              m.hashes = t, m.hashCount = 16, m.hashOffset = int32_t(m.bytes.size() - m.headerPos);
              Bytes b = m.serialize();
              b.resize(m.headerPos + m.hashOffset + 4 * 16 + 7);
              return b;
          }},
-        {"LastMatchWins", {.encrypted = true, .adjustedKey = true},
-         [](RawMap& m) {
-             return withTable(m, 16, [](auto& t, uint32_t s, uint32_t chunk, uint32_t notes) { // a decoy found first
+        // A decoy found first.
+        {"LastMatchWins", O{.encrypted = true, .adjustedKey = true}, [](RawMap& m) {
+             return withTable(m, 16, [](auto& t, uint32_t s, uint32_t chunk, uint32_t notes) {
                  t[s] = entryFor(kChunkName, notes), t[(s + 3) % 16] = entryFor(kChunkName, chunk);
              });
          }},
-        {"DeletedAndForeignLanguageEntriesAfterTheMatch", {.codec = Codec::Implode},
-         [](RawMap& m) {
+        {"DeletedAndForeignLanguageEntriesAfterTheMatch", O{.codec = Codec::Implode}, [](RawMap& m) {
              return withTable(m, 16, [](auto& t, uint32_t s, uint32_t chunk, uint32_t notes) {
                  t[s] = entryFor(kChunkName, chunk), t[(s + 1) % 16] = entryFor(kChunkName, mpq::kDeleted);
                  t[(s + 2) % 16] = entryFor(kChunkName, notes, 0x409);
              });
          }},
         // The real entry lies just before the start slot: the scan reaches it last, after wrapping.
-        {"WrappedScanAndMaskedBlockIndex", {.codec = Codec::Pkware},
-         [](RawMap& m) {
+        {"WrappedScanAndMaskedBlockIndex", O{.codec = Codec::Pkware}, [](RawMap& m) {
              return withTable(m, 16, [](auto& t, uint32_t s, uint32_t chunk, uint32_t notes) {
                  t[s] = entryFor(kChunkName, notes), t[(s + 15) % 16] = entryFor(kChunkName, chunk | 0x70000000);
              });
          }},
-        {"SingleUnitFlagOnSectoredData", {.sectorShift = 0}, [](RawMap& m) { m.blockOf(kChunkName).flags |= mpq::kSingleUnit; return m.serialize(); }},
+        {"SingleUnitFlagOnSectoredData", O{.sectorShift = 0},
+         [](RawMap& m) { return m.blockOf(kChunkName).flags |= mpq::kSingleUnit, m.serialize(); }},
     };
     return list;
 }

@@ -1,5 +1,4 @@
 // The protections found in real maps, made from clean fixture maps by byte patching.
-// Shared by the tests that need protected maps.
 #pragma once
 
 #include "fixtures.h"
@@ -14,7 +13,7 @@ using fixtures::RawMap;
 
 inline constexpr const char* kNotesName = "extra\\notes.txt";
 
-// A multi-sector chunk file with compressible and incompressible stretches.
+// A multi-sector chunk file with compressible and incompressible stretches; notes every save keeps.
 Bytes sampleChunk(uint32_t seed = 1, size_t size = 20 * 1024);
 Bytes sampleNotes();
 
@@ -26,10 +25,10 @@ struct Protection {
 const std::vector<Protection>& all();
 inline void PrintTo(const Protection& p, std::ostream* os) { *os << p.name; }
 
-// Writes the clean map with `chunk` and sampleNotes() at `path`, then patches it.
+// Writes the clean map with `chunk` and the notes at `path`, then patches it.
 void make(const Protection& p, const std::filesystem::path& path, const Bytes& chunk = sampleChunk());
 
-// A live hash entry for `name`, and the start slot of `name` in a table of `count`.
+// A live hash entry for `name`; the start slot of `name` in a table of `count`.
 fixtures::HashEntry entryFor(std::string_view name, uint32_t block, uint16_t locale = 0);
 uint32_t startSlot(std::string_view name, uint32_t count);
 
