@@ -3,6 +3,7 @@
 // the first empty slot must both find the new data, and the other members must
 // read as before.
 #include "archive.h"
+#include "crypt.h"
 #include "fixtures.h"
 #include "layout.h"
 #include "protections.h"
@@ -38,7 +39,7 @@ std::optional<uint32_t> walkedBlock(const Bytes& map, std::string_view name) {
         return std::nullopt;
     const size_t n = std::min<size_t>(count, (map.size() - size_t(at)) / 16);
     Bytes t(map.begin() + at, map.begin() + at + int64_t(n * 16));
-    mpq::decrypt(t.data(), t.size(), mpq::kHashTableKey);
+    archive::crypt::decrypt(t.data(), t.size(), archive::crypt::kHashTableKey);
     size_t slot = mpq::hashString(name, 0) & (count - 1);
     slot = slot < n ? slot : 0;
     std::optional<uint32_t> last;
@@ -80,8 +81,9 @@ bool addAndCompare(const Bytes& map, const Bytes& next) {
     const auto notes = old.find(protections::kNotesName);
     const auto block = notes ? old.usableBlock(*notes) : std::nullopt;
     const auto at = block ? old.absolute(old.blocks()[*block].offset) : std::nullopt;
-    if (at && *at + std::max(old.blocks()[*block].storedSize, old.blocks()[*block].fileSize) <= map.size())
+    if (at && *at + std::max(old.blocks()[*block].storedSize, old.blocks()[*block].fileSize) <= map.size()) {
         EXPECT_EQ(read(added, protections::kNotesName), read(map, protections::kNotesName));
+    }
     return true;
 }
 
