@@ -1,7 +1,5 @@
-// Maps whose last bytes (where the tables usually are) were overwritten at random:
-// whenever an add succeeds, the game's look-up and a plain look-up that stops at
-// the first empty slot must both find the new data, and the other members must
-// read as before.
+// Whenever an add succeeds, even on maps whose last bytes (where the tables usually are) were overwritten at
+// random, the game's look-up and a plain one that stops at the first empty slot both find the new data.
 #include "archive.h"
 #include "crypt.h"
 #include "fixtures.h"
@@ -15,17 +13,11 @@
 #include <random>
 
 namespace fs = std::filesystem;
-using fixtures::Bytes;
-using fixtures::kChunkName;
-namespace mpq = fixtures::mpq;
+using namespace fixtures;
 
 namespace {
 
-uint32_t le32(const Bytes& b, size_t at) {
-    uint32_t v;
-    std::memcpy(&v, &b[at], 4);
-    return v;
-}
+uint32_t le32(const Bytes& b, size_t at) { return uint32_t(b[at]) | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24; }
 
 // Deliberately plain: walk from the name's start slot, stop at an empty slot,
 // skip deleted ones, the last entry of the name in language 0 wins.
@@ -33,33 +25,25 @@ std::optional<uint32_t> walkedBlock(const Bytes& map, std::string_view name) {
     size_t h = 0;
     while (h + 32 <= map.size() && !(std::memcmp(&map[h], "MPQ\x1A", 4) == 0 && le32(map, h + 4) >= 32))
         h += 512;
-    const uint32_t count = h + 32 <= map.size() ? le32(map, h + 24) & 0x0FFFFFFF : 0;
+    if (h + 32 > map.size())
+        return std::nullopt;
+    const uint32_t count = le32(map, h + 24) & 0x0FFFFFFF;
     const int64_t at = int64_t(h) + int32_t(le32(map, h + 16));
     if (count == 0 || at < 0 || at >= int64_t(map.size()))
         return std::nullopt;
-    const size_t n = std::min<size_t>(count, (map.size() - size_t(at)) / 16);
-    Bytes t(map.begin() + at, map.begin() + at + int64_t(n * 16));
+    Bytes t(map.begin() + at, map.begin() + at + int64_t(std::min<size_t>(count, (map.size() - size_t(at)) / 16) * 16));
     archive::crypt::decrypt(t.data(), t.size(), archive::crypt::kHashTableKey);
-    size_t slot = mpq::hashString(name, 0) & (count - 1);
-    slot = slot < n ? slot : 0;
+    const size_t n = t.size() / 16, start = mpq::hashString(name, 0) & (count - 1);
     std::optional<uint32_t> last;
-    for (size_t i = 0; i < n; ++i, slot = (slot + 1) % n) {
-        const uint32_t block = le32(t, slot * 16 + 12);
+    for (size_t i = 0, j = start < n ? start : 0; i < n; ++i, j = (j + 1) % n) {
+        const uint32_t block = le32(t, j * 16 + 12);
         if (block == mpq::kEmpty)
             break;
-        if (block != mpq::kDeleted && le32(t, slot * 16) == mpq::hashString(name, 1) &&
-            le32(t, slot * 16 + 4) == mpq::hashString(name, 2) && (le32(t, slot * 16 + 8) & 0xFFFF) == 0)
+        if (block != mpq::kDeleted && le32(t, j * 16) == mpq::hashString(name, 1) &&
+            le32(t, j * 16 + 4) == mpq::hashString(name, 2) && (le32(t, j * 16 + 8) & 0xFFFF) == 0)
             last = block & 0x0FFFFFFF;
     }
     return last;
-}
-
-std::optional<Bytes> read(const Bytes& map, std::string_view name) {
-    try {
-        return archive::readMember(map, name, "map");
-    } catch (const archive::ArchiveError&) {
-        return std::nullopt;
-    }
 }
 
 // Whether the add went through; what is wrong is recorded by gtest.
@@ -71,43 +55,32 @@ bool addAndCompare(const Bytes& map, const Bytes& next) {
         EXPECT_EQ(std::string(e.what()).rfind("map: ", 0), 0u) << e.what();
         return false;
     }
-    EXPECT_EQ(read(added, kChunkName), next);
+    EXPECT_EQ(archive::readMember(added, kChunkName, "map"), next);
     const archive::layout::View view(added, "map");
     const auto found = view.find(kChunkName);
     EXPECT_EQ(walkedBlock(added, kChunkName), found ? std::optional(view.hashes()[*found].block & 0x0FFFFFFF) : std::nullopt);
-    // A member whose data runs past the end of the file reads what is appended
-    // there; uncompressed data is read to its file size, whatever its stored size.
-    const archive::layout::View old(map, "map");
-    const auto notes = old.find(protections::kNotesName);
-    const auto block = notes ? old.usableBlock(*notes) : std::nullopt;
-    const auto at = block ? old.absolute(old.blocks()[*block].offset) : std::nullopt;
-    if (at && *at + std::max(old.blocks()[*block].storedSize, old.blocks()[*block].fileSize) <= map.size()) {
-        EXPECT_EQ(read(added, protections::kNotesName), read(map, protections::kNotesName));
-    }
     return true;
 }
 
 TEST(ReadBack, MapsWithOverwrittenTablesReadTheSameUnderBothLookUps) {
+    size_t added = 0, cases = 0;
     // First the kept maps on which the two look-ups once disagreed after an add.
-    size_t kept = 0;
     for (const auto& e : fs::directory_iterator(GRAFTWELL_READBACK_CASES)) {
         SCOPED_TRACE(e.path().filename().string());
-        kept += addAndCompare(fixtures::readAll(e.path()), protections::sampleChunk(9));
+        ++cases, added += addAndCompare(readAll(e.path()), protections::sampleChunk(9));
     }
-    EXPECT_GT(kept, 0u);
-
-    const fixtures::ScratchDir dir;
+    ASSERT_TRUE(cases > 0 && added == cases);
+    const ScratchDir dir;
     std::mt19937 rng(20261207);
-    size_t added = 0, cases = 0;
     for (const auto& p : protections::all()) {
         protections::make(p, dir / "map.scm");
         // Maps edited over time hold deleted entries, which a new entry may take.
-        auto withDeleted = fixtures::RawMap::load(dir / "map.scm");
+        auto withDeleted = RawMap::load(dir / "map.scm");
         for (size_t i = 1; i < withDeleted.hashes.size(); i += 2)
             if (withDeleted.hashes[i].block == mpq::kEmpty)
                 withDeleted.hashes[i].block = mpq::kDeleted;
         const bool cutOff = withDeleted.hashes.size() < (withDeleted.hashCount & 0x0FFFFFFF);
-        for (const Bytes& clean : {fixtures::readAll(dir / "map.scm"), cutOff ? Bytes{} : withDeleted.serialize()}) {
+        for (const Bytes& clean : {readAll(dir / "map.scm"), cutOff ? Bytes{} : withDeleted.serialize()}) {
             for (int round = 0; round < 40 && !clean.empty(); ++round, ++cases) {
                 Bytes map = clean;
                 const size_t from = map.size() > 20000 ? map.size() - 20000 : 0;
@@ -124,16 +97,14 @@ TEST(ReadBack, MapsWithOverwrittenTablesReadTheSameUnderBothLookUps) {
 // An add writes over the tail an earlier add left, unless the tables show that
 // another member's data lies there.
 TEST(ReadBack, AnAddReusesItsOwnTailOnlyWhileNothingElsePointsIntoIt) {
-    const fixtures::ScratchDir dir;
-    fixtures::makeMap(dir / "map.scm", protections::sampleChunk(1), {}, {{protections::kNotesName, protections::sampleNotes()}});
-    const Bytes clean = fixtures::readAll(dir / "map.scm"), next = protections::sampleChunk(9);
-    const Bytes once = archive::addInMemory(clean, next, kChunkName, "map");
+    const ScratchDir dir;
+    makeMap(dir / "map.scm", protections::sampleChunk(1), {}, {{protections::kNotesName, protections::sampleNotes()}});
+    const Bytes next = protections::sampleChunk(9), once = archive::addInMemory(readAll(dir / "map.scm"), next, kChunkName, "map");
     ASSERT_EQ(archive::addInMemory(once, next, kChunkName, "map"), once) << "the tail was not written over";
 
-    auto raw = fixtures::RawMap::parse(once);
+    auto raw = RawMap::parse(once);
     raw.blockOf(protections::kNotesName).offset = raw.blockOf(kChunkName).offset + 100;
-    const Bytes shared = raw.serialize();
-    const Bytes again = archive::addInMemory(shared, next, kChunkName, "map");
+    const Bytes shared = raw.serialize(), again = archive::addInMemory(shared, next, kChunkName, "map");
     ASSERT_GT(again.size(), shared.size());
     EXPECT_TRUE(std::equal(shared.begin() + 32, shared.end(), again.begin() + 32));
 }

@@ -1,5 +1,6 @@
 #include "archive.h"
 #include "fixtures.h"
+#include "protections.h"
 #include "splice.h"
 
 #include <gmock/gmock.h>
@@ -169,5 +170,82 @@ INSTANTIATE_TEST_SUITE_P(
         {"SaveOfAReadOnlyMap", "TILE", [](Procedures& t) { fs::permissions(t.fe.edit, fs::perms(0444)); }, 1,
          "edit.scm: the map is read-only", true}}),
     [](const auto& info) { return info.param.name; });
+
+// Saves that write over their own earlier tail, and undoing the last Save, on every kind of protected map.
+class Undo : public ::testing::TestWithParam<protections::Protection> {
+protected:
+    void SetUp() override {
+        protections::make(GetParam(), map);
+        for (uint32_t i = 0; i < 2; ++i)
+            makeMap(dir / ("other" + std::to_string(i) + ".scm"), protections::sampleChunk(10 + i));
+        original = readAll(map);
+        fe.edit = map.string();
+    }
+    // Copy Section from one of the two other maps, then Save.
+    void copyAndSave(int from) {
+        fe.other = (dir / ("other" + std::to_string(from) + ".scm")).string();
+        ASSERT_TRUE(splice::copySection(fe, work) && splice::save(fe, work)) << fe.statuses.back();
+    }
+    std::string undoError() {
+        fe.statuses.clear();
+        const auto r = splice::undo(fe, work);
+        return r ? "" : r.error;
+    }
+
+    ScratchDir dir;
+    fs::path map = dir / "edit.scm";
+    splice::WorkFolder work{dir / "prog"};
+    Recorder fe;
+    Bytes original;
+};
+
+TEST_P(Undo, TwentySavesStayWithinOneChunkAndOneSetOfTablesAndTheLastIsUndone) {
+    Bytes beforeLast;
+    for (int i = 0; i < 20; ++i) {
+        beforeLast = readAll(map);
+        copyAndSave(i % 2);
+        ASSERT_EQ(archive::readMember(map, kChunkName), readAll(work.tempChunk())) << i;
+        ASSERT_EQ(archive::readMember(map, protections::kNotesName), protections::sampleNotes()) << i;
+    }
+    const auto m = RawMap::load(map);
+    const auto& chunk = m.blocks[m.hashes[size_t(m.findHash(kChunkName))].block & 0x0FFFFFFF];
+    EXPECT_LE(m.bytes.size(), original.size() + chunk.storedSize + 16 * (m.blocks.size() + (m.hashCount & 0x0FFFFFFF)));
+
+    EXPECT_EQ(undoError(), "");
+    EXPECT_EQ(fe.statuses, (std::vector<std::string>{"Restoring map from before last save...", "Undo successful!"}));
+    EXPECT_EQ(readAll(map), beforeLast);
+    EXPECT_NE(undoError(), "") << "only the last Save is undone";
+    EXPECT_EQ(readAll(map), beforeLast);
+}
+
+// A second Save after the same Copy Section changes nothing: the first stays the one undone.
+TEST_P(Undo, IsRefusedWhenTheMapChangedOrTheWorkingFilesAreAnotherMapsAndOtherwiseRestoresItOnce) {
+    copyAndSave(1);
+    ASSERT_TRUE(splice::save(fe, work));
+    const Bytes saved = readAll(map), kept = readAll(work.undoCopy());
+    const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+        {[&] { fe.edit = (dir / "other0.scm").string(); }, "was of " + fs::weakly_canonical(map).string()},
+        {[&] { writeAll(map, Bytes(saved.begin(), saved.end() - 1)); }, "changed on disk since the last Save"},
+        {[&] { writeAll(map, original); }, "already as it was before the last Save"},
+        {[&] { writeAll(work.undoCopy(), saved); }, "the kept copy of the map is damaged"},
+        {[&] { fs::remove(map); }, "the map is gone"},
+    };
+    for (const auto& [spoil, why] : cases) {
+        spoil();
+        const Bytes before = fs::exists(fe.edit) ? readAll(fe.edit) : Bytes{};
+        EXPECT_NE(undoError().find(why), std::string::npos) << why;
+        EXPECT_EQ(fe.statuses, std::vector<std::string>{"Restoring map from before last save..."});
+        EXPECT_EQ(fs::exists(fe.edit) ? readAll(fe.edit) : Bytes{}, before) << why;
+        fe.edit = map.string();
+        writeAll(map, saved);
+        writeAll(work.undoCopy(), kept);
+    }
+    EXPECT_EQ(undoError(), "");
+    EXPECT_EQ(readAll(map), original);
+    EXPECT_NE(undoError().find("holds no Save to undo"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Maps, Undo, ::testing::ValuesIn(protections::all()),
+                         [](const auto& info) { return info.param.name; });
 
 } // namespace
