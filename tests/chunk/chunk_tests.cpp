@@ -54,11 +54,11 @@ TEST(ChunkWalk, FindsTheSectionsTheGameFinds) {
     }
     // Bad names are refused before the file is looked at; a missing file is not created.
     using Refusal = std::pair<std::string, std::string>;
-    for (const auto& [name, error] : {Refusal{"", "empty section name: a section name has 1 to 4 characters"},
-                                      Refusal{"TILES", "section name \"TILES\" is longer than 4 characters"},
-                                      Refusal{"TILE", (dir / "none.chk").string() + ": file not found"}})
-        EXPECT_THAT([&] { GetSectionOffset(dir / "none.chk", name); },
-                    ::testing::ThrowsMessage<chunk::ChunkError>(::testing::StrEq(error)));
+    for (const Refusal& r : {Refusal{"", "empty section name: a section name has 1 to 4 characters"},
+                             Refusal{"TILES", "section name \"TILES\" is longer than 4 characters"},
+                             Refusal{"TILE", (dir / "none.chk").string() + ": file not found"}})
+        EXPECT_THAT([&] { GetSectionOffset(dir / "none.chk", r.first); },
+                    ::testing::ThrowsMessage<chunk::ChunkError>(::testing::StrEq(r.second)));
     EXPECT_FALSE(std::filesystem::exists(dir / "none.chk"));
 }
 
