@@ -439,10 +439,9 @@ void add(const fs::path& archivePath, const fs::path& sourceFile, std::string_vi
         if (out.get() < 0)
             failErrno(tmp, "cannot create");
         try {
-            std::vector<uint8_t> head(bytes.span().begin(), bytes.span().begin() + static_cast<ptrdiff_t>(plan.tailPos));
-            std::copy(plan.header.begin(), plan.header.end(), head.begin() + static_cast<ptrdiff_t>(plan.headerPos));
-            writeAt(out.get(), tmp, head.data(), head.size(), 0);
-            writeAt(out.get(), tmp, plan.tail.data(), plan.tail.size(), head.size());
+            writeAt(out.get(), tmp, bytes.span().data(), plan.tailPos, 0);
+            writeAt(out.get(), tmp, plan.header.data(), plan.header.size(), plan.headerPos);
+            writeAt(out.get(), tmp, plan.tail.data(), plan.tail.size(), plan.tailPos);
             sync(out.get(), tmp);
             if (::close(out.release()) != 0)
                 failErrno(tmp, "cannot write");
