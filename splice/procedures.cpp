@@ -215,10 +215,8 @@ struct Version {
     bool operator==(const Version&) const = default;
 };
 
-Version versionOf(const fs::path& p) {
-    const fileops::Stamp s = fileops::stampOf(p);
-    return {s.size, s.hash};
-}
+Version versionOf(const fileops::Stamp& s) { return {s.size, s.hash}; }
+Version versionOf(const fs::path& p) { return versionOf(fileops::stampOf(p)); }
 
 struct UndoRecord {
     std::string map;
@@ -237,8 +235,8 @@ bool readUndoRecord(const WorkFolder& work, UndoRecord& u) {
 // Keeps the map as it is before Save replaces it with the working copy. A Save
 // that changes nothing (a second one after the same Copy Section, or a rerun of
 // one cut short after its rename) keeps the record of the last one that did.
-void keepForUndo(const WorkFolder& work, const fs::path& map) {
-    const Version before = versionOf(map), after = versionOf(work.editCopy());
+void keepForUndo(const WorkFolder& work, const fs::path& map, const Version& before) {
+    const Version after = versionOf(work.editCopy());
     if (before == after) return;
     // The old record goes first: it must never describe a half-written copy.
     if (fs::exists(work.undoRecord())) fs::remove(work.undoRecord());
@@ -435,9 +433,9 @@ Result save(FrontEnd& fe, const WorkFolder& work) {
             throw Refusal(map.string() + ": the map is gone since Copy Section" + again);
         // A map equal to the working copy is one this Save wrote before it was cut
         // short (killed after the rename): going on finishes that Save.
-        if (!(fileops::stampOf(map) == r.mapStamp) &&
-            !(fs::file_size(map) == fs::file_size(work.editCopy()) &&
-              fileops::hashFile(map) == fileops::hashFile(work.editCopy())))
+        const fileops::Stamp now = fileops::stampOf(map);
+        if (!(now == r.mapStamp) &&
+            !(now.size == fs::file_size(work.editCopy()) && now.hash == fileops::hashFile(work.editCopy())))
             throw Refusal(map.string() + ": the map has changed on disk since Copy Section" + again);
         if (!(fileops::stampOf(work.tempChunk()) == r.chunkStamp))
             throw Refusal(work.tempChunk().string() + ": the temporary chunk file has changed since Copy Section" + again);
@@ -448,7 +446,7 @@ Result save(FrontEnd& fe, const WorkFolder& work) {
             throw Refusal(work.editCopy().string() +
                           ": the chunk file read back from the working copy differs from " +
                           work.tempChunk().string() + "; the map was not changed");
-        keepForUndo(work, map);
+        keepForUndo(work, map, versionOf(now));
         fe.yield();
 
         // The old map is replaced, not deleted, in the next step: it stays
