@@ -1,6 +1,7 @@
 // Whenever an add succeeds, even on maps whose last bytes (where the tables usually are) were overwritten at
 // random, the game's look-up and a plain one that stops at the first empty slot both find the new data.
 #include "archive.h"
+#include "bytes.h"
 #include "crypt.h"
 #include "fixtures.h"
 #include "layout.h"
@@ -17,7 +18,7 @@ using namespace fixtures;
 
 namespace {
 
-uint32_t le32(const Bytes& b, size_t at) { return uint32_t(b[at]) | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24; }
+uint32_t le32(const Bytes& b, size_t at) { return archive::load32(&b[at]); }
 
 // Deliberately plain: walk from the name's start slot, stop at an empty slot,
 // skip deleted ones, the last entry of the name in language 0 wins.
