@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <unordered_set>
 
 namespace chunk {
 
@@ -161,19 +162,20 @@ bool sameBytes(const Loaded& a, const Loaded& b) {
 
 GameView::GameView(const Rope& file) : file_(&file) {
     const uint64_t size = file.size();
-    // A position is read once: the game would loop on a jump back to it.
-    std::vector<bool> seen(static_cast<size_t>(size) + 1, false);
+    // A position is read once: the game would loop on a jump back to it. Only a
+    // jump can lead back, so positions are remembered from the first jump on.
+    std::unordered_set<int64_t> seen;
+    bool jumped = false;
     int64_t p = 0;
     for (;;) {
         if (size - static_cast<uint64_t>(p) < 8) {
             ending_ = Ending::Exhausted;
             break;
         }
-        if (seen[static_cast<size_t>(p)]) {
+        if (jumped && !seen.insert(p).second) {
             ending_ = Ending::Loop;
             break;
         }
-        seen[static_cast<size_t>(p)] = true;
         if (instances_.size() == kMaxInstances)
             throw ChunkError("the chunk file has more than " + std::to_string(kMaxInstances) +
                              " sections; no map has that many");
@@ -186,6 +188,12 @@ GameView::GameView(const Rope& file) : file_(&file) {
         const int64_t next = p + 8 + in.length;
         if (in.length < 0) {
             in.use = Use::Jump;
+            if (!jumped) {
+                jumped = true;
+                for (const Instance& before : instances_)
+                    seen.insert(static_cast<int64_t>(before.pos));
+                seen.insert(p);
+            }
         } else {
             in.size = std::min<uint64_t>(static_cast<uint64_t>(in.length), size - in.pos - 8);
         }

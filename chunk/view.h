@@ -154,7 +154,7 @@ private:
 
 // Walks are bounded: no real chunk file comes near this many sections, and a
 // hostile one must not make us hold millions of them.
-inline constexpr size_t kMaxInstances = size_t{1} << 20;
+inline constexpr size_t kMaxInstances = size_t{1} << 16;
 
 // The map's size in tiles from what the game reads as "DIM ", and its tileset
 // (the low 3 bits of "ERA ", which is all the game reads of it).

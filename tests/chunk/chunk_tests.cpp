@@ -174,15 +174,13 @@ TEST(GameView, AgreesWithAPlainModelOnRandomChunkFilesAndCopiesKeepEveryOtherVie
             if (!plainViews(a).count(name) || !plainViews(b).count(name))
                 continue;
             ++tried;
-            std::string why;
-            if (const auto out = copyOf(a, b, name, &why)) {
+            if (const auto out = copyOf(a, b, name)) {
                 ++copied;
                 expectCopied(a, b, name, *out);
-            } else std::cerr << "REFUSED " << name << ": " << why << "\n";
+            }
         }
     }
     EXPECT_GT(copied, tried * 9 / 10) << "too many refusals: " << copied << " of " << tried;
-    std::cerr << copied << " of " << tried << "\n";
 }
 
 TEST(CopySection, GivesTheSpliceMapsViewWithTheSmallestChange) {
