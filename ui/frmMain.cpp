@@ -23,12 +23,20 @@ namespace ui {
 
 namespace {
 
-const QString kNoMap = QString::fromLatin1(splice::kNoMapLoaded.data(), splice::kNoMapLoaded.size());
-const QString kFilter = QStringLiteral("StarCraft/Brood War Scenarios (*.scm *.scx);;All Files (*)");
+const QString kNoMap = qs(splice::kNoMapLoaded);
 
-// Maps are a few megabytes at most; anything far larger is not read for
-// completions, so that the focus change never stalls the window.
-constexpr qint64 kMaxCompletionRead = qint64{16} * 1024 * 1024;
+// Qt writes a file type as "Description (*.a *.b)" and types apart with ";;". On
+// Windows "*.*" matches every name; here that is "*".
+QString fileFilter() {
+    QStringList types;
+    for (const layout::FileType& t : layout::kMapFileTypes) {
+        QString patterns = qs(t.patterns);
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        if (patterns == QLatin1String("*.*")) patterns = QStringLiteral("*");
+        types << qs(t.description) + QStringLiteral(" (") + patterns + QLatin1Char(')');
+    }
+    return types.join(QStringLiteral(";;"));
+}
 
 std::string toLocal(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
@@ -37,12 +45,6 @@ std::string toSectionBytes(const QString& s) {
     for (QChar c : s)
         if (c.unicode() > 0xFF) return s.toStdString();
     return s.toLatin1().toStdString();
-}
-
-bool printable(const std::string& name) {
-    for (unsigned char c : name)
-        if (c < 0x20 || c >= 0x7F) return false;
-    return true;
 }
 
 } // namespace
@@ -60,28 +62,6 @@ Dialogs Dialogs::standard() {
                                     QMessageBox::No) == QMessageBox::Yes;
     };
     return d;
-}
-
-// ---- PathLabel --------------------------------------------------------------
-
-PathLabel::PathLabel(QWidget* parent) : QLabel(parent) {
-    // Paths are data: never read as markup.
-    setTextFormat(Qt::PlainText);
-    setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    setWordWrap(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::WindowText, greyText(pal));
-    setPalette(pal);
-    setPath(kNoMap);
-}
-
-void PathLabel::setPath(const QString& path) {
-    path_ = path;
-    // A path has no spaces to wrap at; let it break after each separator.
-    QString shown = path;
-    shown.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
-    setText(shown);
-    setToolTip(path == kNoMap ? QString() : path);
 }
 
 namespace {
@@ -103,97 +83,35 @@ frmMain::frmMain(std::filesystem::path programFolder, Dialogs dialogs, QWidget* 
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       work_(std::move(programFolder)), dialogs_(std::move(dialogs)) {
-    setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(productCaption());
+    const auto made = ui::render(layout::mainWindow(), this);
+    const auto get = [&made](std::string_view name) { return made.at(name); };
+    for (size_t i = 0; i < lblGeneral.size(); ++i)
+        lblGeneral[i] = static_cast<QLabel*>(get("lblGeneral_" + std::to_string(i)));
+    for (size_t i = 0; i < Lines.size(); ++i)
+        Lines[i] = static_cast<QFrame*>(get("Lines_" + std::to_string(i)));
+    lblMapEdit = static_cast<PathLabel*>(get("lblMapEdit"));
+    lblMapSplice = static_cast<PathLabel*>(get("lblMapSplice"));
+    btnMapEdit = static_cast<QPushButton*>(get("btnMapEdit"));
+    btnMapSplice = static_cast<QPushButton*>(get("btnMapSplice"));
+    txtSection = static_cast<QLineEdit*>(get("txtSection"));
+    btnAbout = static_cast<QPushButton*>(get("btnAbout"));
+    btnCopy = static_cast<QPushButton*>(get("btnCopy"));
+    btnSave = static_cast<QPushButton*>(get("btnSave"));
+    picStatus = static_cast<QFrame*>(get("picStatus"));
+    lblStatus = static_cast<QLabel*>(get("lblStatus"));
     setWindowIcon(appIcon());
-    setFont(windowFont());
-    setFixedSize(px(4110), px(3990));
     setAcceptDrops(true);
-
-    auto label = [this](const char* name, const QString& text, QRect geometry, bool bold) {
-        auto* l = new QLabel(text, this);
-        l->setObjectName(QLatin1String(name));
-        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        l->setGeometry(geometry);
-        if (bold) l->setFont(boldFont());
-        return l;
-    };
-    auto line = [this](const char* name, int y, int x0, int x1) {
-        auto* f = new QFrame(this);
-        f->setObjectName(QLatin1String(name));
-        f->setFrameShape(QFrame::NoFrame);
-        f->setAutoFillBackground(true);
-        QPalette pal = f->palette();
-        pal.setColor(QPalette::Window, pal.color(QPalette::WindowText));
-        f->setPalette(pal);
-        f->setGeometry(px(x0), px(y), px(x1) - px(x0), 1);
-        return f;
-    };
-    auto pathLabel = [this](const char* name, QRect geometry) {
-        auto* l = new PathLabel(this);
-        l->setObjectName(QLatin1String(name));
-        l->setGeometry(geometry);
-        return l;
-    };
-    auto button = [this](const char* name, const QString& text, QRect geometry) {
-        auto* b = new QPushButton(text, this);
-        b->setObjectName(QLatin1String(name));
-        b->setGeometry(geometry);
-        // Enter presses the focused button, as on the platform the layout comes from.
-        b->setAutoDefault(true);
-        return b;
-    };
-
-    // Labels and lines first: they lie beneath the controls created after them.
-    lblGeneral[0] = label("lblGeneral_0", QStringLiteral("Map to edit:"), twips(120, 120, 3255, 255), true);
-    lblMapEdit = pathLabel("lblMapEdit", twips(120, 360, 3855, 735));
-    Lines[0] = line("Lines_0", 1200, 240, 3840);
-    lblGeneral[1] = label("lblGeneral_1", QStringLiteral("Map to splice:"), twips(120, 1320, 3255, 255), true);
-    lblMapSplice = pathLabel("lblMapSplice", twips(120, 1560, 3855, 735));
-    Lines[1] = line("Lines_1", 2400, 240, 3840);
-    lblGeneral[2] = label("lblGeneral_2", QStringLiteral("Options:"), twips(120, 2520, 3255, 255), true);
-    lblGeneral[3] = label("lblGeneral_3", QStringLiteral("Section to copy:"), twips(360, 2880, 3255, 255), false);
-
-    btnMapEdit = button("btnMapEdit", QStringLiteral("Browse"), twips(3120, 720, 855, 315));
-    btnMapSplice = button("btnMapSplice", QStringLiteral("Browse"), twips(3120, 1920, 855, 315));
-
-    txtSection = new QLineEdit(QString::fromLatin1(splice::kDefaultSection.data(), splice::kDefaultSection.size()), this);
-    txtSection->setObjectName(QStringLiteral("txtSection"));
-    txtSection->setGeometry(twips(1680, 2880, 735, 285));
-    txtSection->setMaxLength(4);
-
-    btnAbout = button("btnAbout", QStringLiteral("About"), twips(120, 3240, 735, 315));
-    btnCopy = button("btnCopy", QStringLiteral("Copy Section"), twips(1920, 3240, 1095, 315));
-    btnSave = button("btnSave", QStringLiteral("Save"), twips(3120, 3240, 855, 315));
-
-    picStatus = new QFrame(this);
-    picStatus->setObjectName(QStringLiteral("picStatus"));
-    picStatus->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
-    picStatus->setGeometry(twips(0, 3720, 4095, 255));
-    lblStatus = new QLabel(QStringLiteral("No maps are loaded..."), picStatus);
-    lblStatus->setObjectName(QStringLiteral("lblStatus"));
-    lblStatus->setTextFormat(Qt::PlainText);
-    lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    const int inner = picStatus->frameWidth();
-    lblStatus->setGeometry(twips(120, 0, 3855, 255).translated(inner, inner));
 
     // Button text needs its frame's margin; the option label must end before the box.
     for (QPushButton* b : {btnMapEdit, btnMapSplice, btnAbout, btnCopy, btnSave})
         fitText(b, b->text(), b->width() - 8);
     fitText(lblGeneral[3], lblGeneral[3]->text(), txtSection->x() - lblGeneral[3]->x() - 3);
 
-    QWidget::setTabOrder(btnMapEdit, btnMapSplice);
-    QWidget::setTabOrder(btnMapSplice, txtSection);
-    QWidget::setTabOrder(txtSection, btnCopy);
-    QWidget::setTabOrder(btnCopy, btnSave);
-    QWidget::setTabOrder(btnSave, btnAbout);
-    btnMapEdit->setFocus();
-
     completions_ = new QStringListModel(this);
     auto* completer = new QCompleter(completions_, this);
     completer->setCaseSensitivity(Qt::CaseInsensitive);
     // The box is four characters wide; the list of names needs room to be read.
-    completer->popup()->setMinimumWidth(px(1500));
+    completer->popup()->setMinimumWidth(layout::px(layout::kCompletionWidth));
     txtSection->setCompleter(completer);
     txtSection->installEventFilter(this);
     connect(txtSection, &QLineEdit::textEdited, this, [this] { refreshCompletions(); });
@@ -201,12 +119,12 @@ frmMain::frmMain(std::filesystem::path programFolder, Dialogs dialogs, QWidget* 
     connect(btnMapEdit, &QPushButton::clicked, this, [this] { browse(lblMapEdit); });
     connect(btnMapSplice, &QPushButton::clicked, this, [this] { browse(lblMapSplice); });
     connect(btnCopy, &QPushButton::clicked, this,
-            [this] { runProcedure(QStringLiteral("Copy Section"), &splice::copySection); });
-    connect(btnSave, &QPushButton::clicked, this, [this] { runProcedure(QStringLiteral("Save"), &splice::save); });
+            [this] { runProcedure(qs(layout::kCopy), &splice::copySection); });
+    connect(btnSave, &QPushButton::clicked, this, [this] { runProcedure(qs(layout::kSave), &splice::save); });
     connect(btnAbout, &QPushButton::clicked, this, [this] { showAbout(); });
     // Ctrl+Z undoes the last Save; in the section box it undoes typing while there is any.
     auto* undo = new QShortcut(QKeySequence::Undo, this);
-    connect(undo, &QShortcut::activated, this, [this] { runProcedure(QStringLiteral("Undo"), &splice::undo); });
+    connect(undo, &QShortcut::activated, this, [this] { runProcedure(qs(layout::kUndo), &splice::undo); });
 }
 
 std::string frmMain::mapEditPath() { return toLocal(lblMapEdit->path()); }
@@ -216,7 +134,7 @@ std::string frmMain::sectionName() { return toSectionBytes(txtSection->text()); 
 void frmMain::setStatus(const std::string& text) {
     const QString s = QString::fromUtf8(text);
     lblStatus->setText(s);
-    lblStatus->setToolTip(s + QStringLiteral("\n\nCtrl+Z undoes the last Save."));
+    lblStatus->setToolTip(s + qs(layout::kStatusTip));
     emit statusChanged(s);
 }
 
@@ -232,12 +150,12 @@ void frmMain::yield() {
 
 bool frmMain::confirm(const std::string& warning) {
     return dialogs_.askYesNo(this, productCaption(),
-                             QString::fromUtf8(warning) + QStringLiteral("\n\nCopy the section anyway?"));
+                             QString::fromUtf8(warning) + qs(layout::kConfirmTail));
 }
 
 void frmMain::browse(PathLabel* target) {
     if (busy_) return;
-    const QString file = dialogs_.openFile(this, QStringLiteral("Open"), lastFile_, kFilter);
+    const QString file = dialogs_.openFile(this, qs(layout::kOpenTitle), lastFile_, fileFilter());
     if (file.isEmpty()) return;
     pick(target, file);
 }
@@ -245,7 +163,7 @@ void frmMain::browse(PathLabel* target) {
 void frmMain::pick(PathLabel* target, const QString& path) {
     lastFile_ = path;
     target->setPath(path);
-    setStatus(("Loaded " + path).toStdString());
+    setStatus((qs(layout::kLoaded) + path).toStdString());
 }
 
 void frmMain::runProcedure(const QString& what,
@@ -264,7 +182,7 @@ void frmMain::runProcedure(const QString& what,
     // A declined warning or nothing to undo is told by the status line alone.
     if (!r && !r.quiet)
         dialogs_.showError(this, productCaption(),
-                           what + QStringLiteral(" failed:\n\n") + QString::fromUtf8(r.error));
+                           what + qs(layout::kFailed) + QString::fromUtf8(r.error));
     if (closePending_) close();
 }
 
@@ -330,7 +248,9 @@ void frmMain::refreshCompletions() {
     for (const PathLabel* label : {lblMapEdit, lblMapSplice}) {
         const QString path = label->path();
         const QFileInfo info(path);
-        if (path == kNoMap || !info.isFile() || info.size() > kMaxCompletionRead) continue;
+        if (path == kNoMap || !info.isFile() ||
+            static_cast<unsigned long long>(info.size()) > layout::kMaxCompletionRead)
+            continue;
         maps.push_back(path);
         key += path + QLatin1Char('\n') + QString::number(info.size()) + QLatin1Char('\n') +
                QString::number(info.lastModified().toMSecsSinceEpoch()) + QLatin1Char('\n');
@@ -340,7 +260,7 @@ void frmMain::refreshCompletions() {
     QStringList names;
     for (const QString& map : maps)
         for (const std::string& n : splice::sectionNames(toLocal(map)))
-            if (printable(n)) names << QString::fromLatin1(n.data(), static_cast<qsizetype>(n.size()));
+            if (layout::typable(n)) names << QString::fromLatin1(n.data(), static_cast<qsizetype>(n.size()));
     names.removeDuplicates();
     completions_->setStringList(names);
 }

@@ -2,6 +2,7 @@
 // the status line. It is the front end of the splice procedures.
 #pragma once
 
+#include "look.h"
 #include "splice.h"
 
 #include <QFrame>
@@ -30,24 +31,13 @@ struct Dialogs {
     static Dialogs standard();
 };
 
-// A path label: shows a map path, wrapped at its separators.
-class PathLabel : public QLabel {
-public:
-    explicit PathLabel(QWidget* parent);
-    QString path() const { return path_; }
-    void setPath(const QString& path);
-
-private:
-    QString path_;
-};
-
 class frmMain : public QWidget, public splice::FrontEnd {
     Q_OBJECT
 public:
     explicit frmMain(std::filesystem::path programFolder, Dialogs dialogs = Dialogs::standard(),
                      QWidget* parent = nullptr);
 
-    // The controls, named as their object names; arrays as lblGeneral_0 and so on.
+    // The controls of layout::mainWindow(), named as there; arrays as lblGeneral_0 and so on.
     std::array<QLabel*, 4> lblGeneral{};
     PathLabel* lblMapEdit = nullptr;
     QPushButton* btnMapEdit = nullptr;

@@ -1,29 +1,37 @@
 #include "look.h"
 
+#include "splice.h"
+
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
-#include <QWidget>
+#include <QFrame>
 #include <QImage>
+#include <QLineEdit>
 #include <QPixmap>
+#include <QPushButton>
+#include <QWidget>
 
 #include "icon/graftwell.xpm"
 
 namespace ui {
 
-QString productCaption() {
-    return QStringLiteral("Graftwell %1.%2 BETA").arg(GRAFTWELL_VERSION_MAJOR).arg(GRAFTWELL_VERSION_MINOR);
+QString qs(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString productCaption() { return QString::fromStdString(layout::productCaption()); }
+QString productVersion() { return QString::fromStdString(layout::productVersion()); }
+
+QRect pixels(const layout::Rect& r) {
+    return {layout::px(r.left), layout::px(r.top), layout::px(r.width), layout::px(r.height)};
 }
 
-QString productVersion() { return QStringLiteral(GRAFTWELL_VERSION); }
-
 QFont windowFont() {
-    QFont f(QStringLiteral("MS Sans Serif"));
-    f.setPointSizeF(8.25);
+    const QString face = qs(layout::kFontFace);
+    QFont f(face);
+    f.setPointSizeF(layout::kFontPoints);
     // Font matching always finds something; only the real family keeps its metrics.
-    if (QFontInfo(f).family().compare(QStringLiteral("MS Sans Serif"), Qt::CaseInsensitive) != 0) {
+    if (QFontInfo(f).family().compare(face, Qt::CaseInsensitive) != 0) {
         f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-        f.setPointSizeF(8.25);
+        f.setPointSizeF(layout::kFontPoints);
     }
     f.setWeight(QFont::Normal);
     return f;
@@ -50,5 +58,99 @@ QColor greyText(const QPalette& palette) {
 }
 
 QIcon appIcon() { return QIcon(QPixmap::fromImage(QImage(graftwell_xpm))); }
+
+PathLabel::PathLabel(QWidget* parent) : QLabel(parent) {
+    setWordWrap(true);
+}
+
+void PathLabel::setPath(const QString& path) {
+    path_ = path;
+    // A path has no spaces to wrap at; let it break after each separator.
+    QString shown = path;
+    shown.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
+    setText(shown);
+    setToolTip(path == qs(splice::kNoMapLoaded) ? QString() : path);
+}
+
+namespace {
+
+QWidget* create(const layout::Control& c, QWidget* parent) {
+    const QString text = qs(c.text);
+    switch (c.kind) {
+    case layout::Kind::Label:
+        return new QLabel(text, parent);
+    case layout::Kind::PathLabel: {
+        auto* l = new PathLabel(parent);
+        l->setPath(text);
+        return l;
+    }
+    case layout::Kind::Line: {
+        auto* f = new QFrame(parent);
+        f->setFrameShape(QFrame::NoFrame);
+        f->setAutoFillBackground(true);
+        QPalette pal = f->palette();
+        pal.setColor(QPalette::Window, pal.color(QPalette::WindowText));
+        f->setPalette(pal);
+        return f;
+    }
+    case layout::Kind::Button: {
+        auto* b = new QPushButton(text, parent);
+        // Enter presses the focused button, as on the platform the layout comes from.
+        b->setAutoDefault(true);
+        return b;
+    }
+    case layout::Kind::TextBox: {
+        auto* e = new QLineEdit(text, parent);
+        if (c.maxLength > 0) e->setMaxLength(c.maxLength);
+        return e;
+    }
+    case layout::Kind::Frame:
+        return new QFrame(parent);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::map<std::string_view, QWidget*> render(const layout::Window& table, QWidget* window) {
+    window->setObjectName(qs(table.name));
+    window->setWindowTitle(qs(table.caption));
+    window->setFont(windowFont());
+    const QSize client(layout::px(table.clientWidth), layout::px(table.clientHeight));
+    if (table.resizable)
+        window->resize(client);
+    else
+        window->setFixedSize(client);
+
+    std::map<std::string_view, QWidget*> made;
+    for (const layout::Control& c : table.controls) {
+        QWidget* parent = c.parent.empty() ? window : made.at(c.parent);
+        QWidget* w = create(c, parent);
+        w->setObjectName(qs(c.name));
+        QRect r = pixels(c.rect);
+        if (auto* frame = qobject_cast<QFrame*>(parent); frame && parent != window) // from the frame's inner corner
+            r.translate(frame->frameWidth(), frame->frameWidth());
+        w->setGeometry(r);
+        if (auto* l = qobject_cast<QLabel*>(w)) {
+            // Texts are data (paths, messages): never read as markup.
+            l->setTextFormat(Qt::PlainText);
+            l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        }
+        if (c.notes & layout::kBold) w->setFont(boldFont());
+        if (c.notes & layout::kGreyText) {
+            QPalette pal = w->palette();
+            pal.setColor(QPalette::WindowText, greyText(pal));
+            w->setPalette(pal);
+        }
+        if (c.notes & layout::kSunken) static_cast<QFrame*>(w)->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
+        if (!c.focusable()) w->setFocusPolicy(Qt::NoFocus);
+        made[c.name] = w;
+    }
+    const auto order = table.tabOrder();
+    for (size_t i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(made.at(order[i - 1]->name), made.at(order[i]->name));
+    if (!order.empty()) made.at(order.front()->name)->setFocus();
+    return made;
+}
 
 } // namespace ui

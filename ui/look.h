@@ -1,12 +1,17 @@
-// What both windows share: caption, fonts, icon and the twip grid.
+// The Qt renderer of the layout tables: fonts, icon and the controls themselves.
 #pragma once
+
+#include "layout.h"
 
 #include <QColor>
 #include <QFont>
-#include <QPalette>
 #include <QIcon>
+#include <QLabel>
+#include <QPalette>
 #include <QRect>
 #include <QString>
+
+#include <map>
 
 class QWidget;
 
@@ -15,12 +20,10 @@ namespace ui {
 // "Graftwell 1.0 BETA"
 QString productCaption();
 QString productVersion();
+QString qs(std::string_view text);
 
-// Layout is kept in twips; 15 twips are one device-independent pixel.
-constexpr int px(int twips) { return twips / 15; }
-inline QRect twips(int left, int top, int width, int height) {
-    return {px(left), px(top), px(width), px(height)};
-}
+// A layout rectangle in device-independent pixels.
+QRect pixels(const layout::Rect& twips);
 
 // "MS Sans Serif" 8.25 pt where present, else the desktop's sans font at that size.
 QFont windowFont();
@@ -34,5 +37,20 @@ void fitText(QWidget* widget, const QString& text, int room);
 QColor greyText(const QPalette& palette);
 
 QIcon appIcon();
+
+// A path label: shows a map path, wrapped at its separators.
+class PathLabel : public QLabel {
+public:
+    explicit PathLabel(QWidget* parent);
+    QString path() const { return path_; }
+    void setPath(const QString& path);
+
+private:
+    QString path_;
+};
+
+// Gives `window` the table's caption, font and client size and creates its
+// controls, named as in the table, stacked and tab-ordered as it says.
+std::map<std::string_view, QWidget*> render(const layout::Window& table, QWidget* window);
 
 } // namespace ui

@@ -1,0 +1,80 @@
+#include "layout.h"
+
+#include "splice.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace ui::layout {
+
+namespace {
+
+constexpr Control kMain[] = {
+    // id, name, kind, text, {left, top, width, height}, tab index, notes, parent, max length
+    {1000, "lblGeneral_0", Kind::Label, "Map to edit:", {120, 120, 3255, 255}, 6, kBold},
+    {1001, "lblMapEdit", Kind::PathLabel, splice::kNoMapLoaded, {120, 360, 3855, 735}, 7, kGreyText},
+    // A line is one pixel high: 15 twips.
+    {1002, "Lines_0", Kind::Line, "", {240, 1200, 3600, 15}, -1},
+    {1003, "lblGeneral_1", Kind::Label, "Map to splice:", {120, 1320, 3255, 255}, 8, kBold},
+    {1004, "lblMapSplice", Kind::PathLabel, splice::kNoMapLoaded, {120, 1560, 3855, 735}, 9, kGreyText},
+    {1005, "Lines_1", Kind::Line, "", {240, 2400, 3600, 15}, -1},
+    {1006, "lblGeneral_2", Kind::Label, "Options:", {120, 2520, 3255, 255}, 10, kBold},
+    {1007, "lblGeneral_3", Kind::Label, "Section to copy:", {360, 2880, 3255, 255}, 11},
+    {1008, "btnMapEdit", Kind::Button, "Browse", {3120, 720, 855, 315}, 0},
+    {1009, "btnMapSplice", Kind::Button, "Browse", {3120, 1920, 855, 315}, 1},
+    {1010, "txtSection", Kind::TextBox, splice::kDefaultSection, {1680, 2880, 735, 285}, 2, kPlain, {}, 4},
+    {1011, "btnAbout", Kind::Button, "About", {120, 3240, 735, 315}, 5},
+    {1012, "btnCopy", Kind::Button, "Copy Section", {1920, 3240, 1095, 315}, 3},
+    {1013, "btnSave", Kind::Button, "Save", {3120, 3240, 855, 315}, 4},
+    {1014, "picStatus", Kind::Frame, "", {0, 3720, 4095, 255}, 12, kSunken},
+    {1015, "lblStatus", Kind::Label, "No maps are loaded...", {120, 0, 3855, 255}, 13, kPlain, "picStatus"},
+};
+
+// The credits are wider than the window, whose right edge cuts them off.
+constexpr Control kAbout[] = {
+    {1100, "lblAbout_0", Kind::Label, "Programmed by: the Graftwell authors", {120, 120, 4455, 255}, 0},
+    {1101, "lblAbout_1", Kind::Label, "Thanks to: map makers / testers / translators", {120, 480, 4455, 255}, 1},
+    {1102, "lblAbout_2", Kind::Label, "Graftwell", {120, 1080, 4455, 255}, 3},
+    {1103, "lblAbout_3", Kind::Label, "Version " GRAFTWELL_VERSION " BETA", {120, 1440, 4455, 255}, 4},
+    {1104, "Command1", Kind::Button, "Close", {960, 1800, 1095, 300}, 2},
+};
+
+} // namespace
+
+std::string productVersion() { return GRAFTWELL_VERSION; }
+
+std::string productCaption() {
+    const std::string v = productVersion();
+    // MAJOR.MINOR: the patch level is not part of the caption.
+    return "Graftwell " + v.substr(0, v.rfind('.')) + " BETA";
+}
+
+const Window& mainWindow() {
+    static const Window w{"frmMain", productCaption(), 4110, 3990, false, kMain};
+    return w;
+}
+
+const Window& aboutWindow() {
+    static const Window w{"frmAbout", "About " + productCaption(), 3030, 2235, true, kAbout};
+    return w;
+}
+
+const Control& Window::operator[](std::string_view controlName) const {
+    for (const Control& c : controls)
+        if (c.name == controlName) return c;
+    throw std::out_of_range("no control " + std::string(controlName) + " in " + std::string(name));
+}
+
+std::vector<const Control*> Window::tabOrder() const {
+    std::vector<const Control*> order;
+    for (const Control& c : controls)
+        if (c.focusable()) order.push_back(&c);
+    std::ranges::sort(order, {}, &Control::tabIndex);
+    return order;
+}
+
+bool typable(std::string_view sectionName) {
+    return std::ranges::all_of(sectionName, [](unsigned char c) { return c >= 0x20 && c < 0x7F; });
+}
+
+} // namespace ui::layout

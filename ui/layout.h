@@ -1,0 +1,104 @@
+// The two windows described once, as a classic dialog template is: each control's
+// name, kind, text, place in twips, tab order and look. The Qt window and the
+// Win32 window both render these tables; neither holds a coordinate or a text of
+// its own. No toolkit type appears here, so both builds compile it.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ui::layout {
+
+// 1440 twips to the inch: 15 twips are one pixel at 96 dots per inch.
+constexpr int kTwipsPerInch = 1440;
+constexpr int kBaseDpi = 96;
+constexpr int px(int twips, int dpi = kBaseDpi) { return twips * dpi / kTwipsPerInch; }
+
+struct Rect {
+    int left = 0, top = 0, width = 0, height = 0; // twips
+};
+
+enum class Kind {
+    Label,     // static text
+    PathLabel, // static text that shows a map's path, wrapped wherever it must
+    Line,      // a one-pixel separator in the text colour
+    Button,
+    TextBox,
+    Frame,     // a container; its children are placed from its inner top left
+};
+
+// How a control differs from the window's plain look.
+enum Note : unsigned {
+    kPlain = 0,
+    kBold = 1,        // the window font at kBoldWeight
+    kGreyText = 2,    // the system's grey-text colour
+    kSunken = 4,      // a sunken 3-D border
+};
+
+struct Control {
+    int id;                 // stable control id: the Win32 window's child id, and what a test looks it up by
+    std::string_view name;  // object name; members of a control array end in _index
+    Kind kind;
+    std::string_view text;  // initial text
+    Rect rect;
+    int tabIndex;           // position in the tab order; only buttons and text boxes take the focus
+    unsigned notes = kPlain;
+    std::string_view parent = {}; // the frame it sits in, or the window
+    int maxLength = 0;      // text boxes: characters accepted, 0 for any
+
+    bool focusable() const { return kind == Kind::Button || kind == Kind::TextBox; }
+};
+
+struct Window {
+    std::string_view name;
+    std::string caption;
+    int clientWidth, clientHeight; // twips
+    bool resizable;
+    // In creation order, which is also bottom-to-top: labels and lines lie beneath
+    // the controls listed after them.
+    std::span<const Control> controls;
+
+    // The control of that name; throws std::out_of_range for a name not in the table.
+    const Control& operator[](std::string_view controlName) const;
+    // The controls that take the focus, in tab order.
+    std::vector<const Control*> tabOrder() const;
+};
+
+// The window font: "MS Sans Serif" 8.25 pt, regular, bold where noted.
+inline constexpr std::string_view kFontFace = "MS Sans Serif";
+inline constexpr double kFontPoints = 8.25;
+inline constexpr int kRegularWeight = 400, kBoldWeight = 700;
+
+// "1.0.0" and "Graftwell 1.0 BETA", from the project version.
+std::string productVersion();
+std::string productCaption();
+
+const Window& mainWindow();
+const Window& aboutWindow();
+
+// Texts the main window shows besides its controls'.
+inline constexpr std::string_view kOpenTitle = "Open";
+struct FileType {
+    std::string_view description, patterns; // patterns separated by ';'
+};
+inline constexpr FileType kMapFileTypes[] = {
+    {"StarCraft/Brood War Scenarios", "*.scm;*.scx"},
+    {"All Files", "*.*"},
+};
+inline constexpr std::string_view kLoaded = "Loaded ";             // followed by the path picked
+inline constexpr std::string_view kFailed = " failed:\n\n";        // after the procedure's name, before why
+inline constexpr std::string_view kConfirmTail = "\n\nCopy the section anyway?";
+inline constexpr std::string_view kStatusTip = "\n\nCtrl+Z undoes the last Save.";
+inline constexpr std::string_view kCopy = "Copy Section", kSave = "Save", kUndo = "Undo";
+// The completion list's width: the box is four characters wide, the names need room to be read.
+inline constexpr int kCompletionWidth = 1500; // twips
+// Maps are a few megabytes at most; a far larger file is not read for completions,
+// so that a focus change never stalls the window.
+inline constexpr unsigned long long kMaxCompletionRead = 16ull * 1024 * 1024;
+
+// Only names a user can type are offered as completions.
+bool typable(std::string_view sectionName);
+
+} // namespace ui::layout
