@@ -1,11 +1,21 @@
-# Debian package (cpack -G DEB): both programs, the desktop entry, the icon and the README.
+# Packages: on Windows a zip (cpack -G ZIP) of both programs and the README, side
+# by side in one folder, nothing to install; elsewhere a Debian package (cpack -G
+# DEB) with both programs, the desktop entry, the icon and the README.
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME graftwell)
 set(CPACK_PACKAGE_VENDOR "The Graftwell authors")
 set(CPACK_PACKAGE_CONTACT "The Graftwell authors")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_STRIP_FILES ON)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME graftwell-${PROJECT_VERSION}-windows-x64)
+  include(CPack)
+  return()
+endif()
+
+set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "copy a section of one StarCraft map's scenario into another")
 set(CPACK_PACKAGE_DESCRIPTION
@@ -21,6 +31,5 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 # Qt, StormLib and the C++ runtime come from the libraries the programs link.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_STRIP_FILES ON)
 # Only the programs' own install rules; the tests and fuzzers install nothing.
 include(CPack)
