@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 
 namespace ui::win32 {
 
@@ -99,6 +100,7 @@ TableWindow::~TableWindow() {
     if (hwnd_) DestroyWindow(hwnd_);
     DeleteObject(regular_);
     DeleteObject(bold_);
+    for (HFONT f : narrowed_) DeleteObject(f);
 }
 
 RECT TableWindow::pixels(const layout::Rect& r) const {
@@ -148,19 +150,58 @@ void TableWindow::create(DWORD style, DWORD exStyle, HWND owner, HICON icon) {
     if (const auto first = table_.tabOrder(); !first.empty()) SetFocus(item(first.front()->name));
 }
 
+// Where a label's or a button's text must end: a button's inside its frame, a
+// label's before the control beside it, which it would otherwise run under.
+int TableWindow::room(const layout::Control& c) const {
+    const RECT r = pixels(c.rect);
+    if (c.kind == layout::Kind::Button) return r.right - r.left - pixels(120);
+    LONG end = r.right;
+    for (const layout::Control& o : table_.controls) {
+        const RECT q = pixels(o.rect);
+        if (o.focusable() && o.parent == c.parent && q.left > r.left && q.top < r.bottom && q.bottom > r.top)
+            end = std::min(end, q.left - pixels(45));
+    }
+    return end - r.left;
+}
+
+// The font as it is where the text fits; else narrowed as much as needed, for a
+// stand-in for the window font that is wider than the original.
+HFONT TableWindow::fitted(HWND control, HFONT font, const layout::Control& c) {
+    if (c.kind != layout::Kind::Label && c.kind != layout::Kind::Button) return font;
+    const std::wstring text = wide(c.text);
+    const HDC dc = GetDC(control);
+    const HGDIOBJ old = SelectObject(dc, font);
+    SIZE extent{};
+    TEXTMETRICW metrics{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    const int fits = room(c);
+    if (extent.cx <= fits || extent.cx == 0) return font;
+    LOGFONTW narrow{};
+    GetObjectW(font, sizeof narrow, &narrow);
+    narrow.lfWidth = std::max(1L, metrics.tmAveCharWidth * fits / extent.cx);
+    narrowed_.push_back(CreateFontIndirectW(&narrow));
+    return narrowed_.back();
+}
+
 void TableWindow::applyDpi(UINT dpi) {
     dpi_ = dpi;
     const HFONT oldRegular = regular_, oldBold = bold_;
+    const std::vector<HFONT> oldNarrowed = std::exchange(narrowed_, {});
     regular_ = makeFont(layout::kRegularWeight, dpi);
     bold_ = makeFont(layout::kBoldWeight, dpi);
     for (const layout::Control& c : table_.controls) {
         const HWND w = item(c.name);
         const RECT r = pixels(c.rect);
         SetWindowPos(w, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
-        SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>((c.notes & layout::kBold) ? bold_ : regular_), TRUE);
+        const HFONT font = fitted(w, (c.notes & layout::kBold) ? bold_ : regular_, c);
+        SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     }
     DeleteObject(oldRegular);
     DeleteObject(oldBold);
+    for (HFONT f : oldNarrowed) DeleteObject(f);
 
     // The client area is the table's; the frame around it is whatever this DPI makes it.
     RECT frame{0, 0, pixels(table_.clientWidth), pixels(table_.clientHeight)};

@@ -11,6 +11,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ui::win32 {
 
@@ -47,11 +48,14 @@ protected:
 private:
     static LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wp, LPARAM lp);
     void applyDpi(UINT dpi);
+    int room(const layout::Control& control) const;
+    HFONT fitted(HWND control, HFONT font, const layout::Control& c);
 
     const layout::Window& table_;
     HWND hwnd_ = nullptr;
     UINT dpi_ = layout::kBaseDpi;
     HFONT regular_ = nullptr, bold_ = nullptr;
+    std::vector<HFONT> narrowed_;
 };
 
 // The DPI a window is shown at, where the system says; else the screen's.
