@@ -166,24 +166,10 @@ void frmMain::pick(PathLabel* target, const QString& path) {
     setStatus((qs(layout::kLoaded) + path).toStdString());
 }
 
-void frmMain::runProcedure(const QString& what,
-                           splice::Result (*procedure)(splice::FrontEnd&, const splice::WorkFolder&)) {
-    // Events that still reach a handler during a yield (posted ones, a nested
-    // dialog's loop) must not start a second run on the same working files.
-    if (busy_) return;
-    busy_ = true;
-    splice::Result r;
-    try {
-        r = procedure(*this, work_);
-    } catch (const std::exception& e) {
-        r = {false, e.what()};
-    }
-    busy_ = false;
-    // A declined warning or nothing to undo is told by the status line alone.
-    if (!r && !r.quiet)
-        dialogs_.showError(this, productCaption(),
-                           what + qs(layout::kFailed) + QString::fromUtf8(r.error));
-    if (closePending_) close();
+void frmMain::runProcedure(const QString& what, layout::Procedure procedure) {
+    if (const auto error = layout::runProcedure(busy_, what.toStdString(), procedure, *this, work_))
+        dialogs_.showError(this, productCaption(), QString::fromStdString(*error));
+    if (closePending_ && !busy_) close();
 }
 
 void frmMain::showAbout() {

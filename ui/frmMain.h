@@ -77,7 +77,7 @@ protected:
 private:
     void browse(PathLabel* target);
     void pick(PathLabel* target, const QString& path);
-    void runProcedure(const QString& what, splice::Result (*procedure)(splice::FrontEnd&, const splice::WorkFolder&));
+    void runProcedure(const QString& what, layout::Procedure procedure);
     void showAbout();
     void refreshCompletions();
     PathLabel* rowAt(QPoint pos) const;

@@ -1,8 +1,7 @@
 #include "layout.h"
 
-#include "splice.h"
-
 #include <algorithm>
+#include <exception>
 #include <stdexcept>
 
 namespace ui::layout {
@@ -75,6 +74,21 @@ std::vector<const Control*> Window::tabOrder() const {
 
 bool typable(std::string_view sectionName) {
     return std::ranges::all_of(sectionName, [](unsigned char c) { return c >= 0x20 && c < 0x7F; });
+}
+
+std::optional<std::string> runProcedure(bool& busy, std::string_view what, Procedure procedure,
+                                        splice::FrontEnd& frontEnd, const splice::WorkFolder& work) {
+    if (busy) return std::nullopt;
+    busy = true;
+    splice::Result r;
+    try {
+        r = procedure(frontEnd, work);
+    } catch (const std::exception& e) {
+        r = {false, e.what()};
+    }
+    busy = false;
+    if (r || r.quiet) return std::nullopt;
+    return std::string(what) + std::string(kFailed) + r.error;
 }
 
 } // namespace ui::layout

@@ -4,6 +4,9 @@
 // its own. No toolkit type appears here, so both builds compile it.
 #pragma once
 
+#include "splice.h"
+
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -100,5 +103,14 @@ inline constexpr unsigned long long kMaxCompletionRead = 16ull * 1024 * 1024;
 
 // Only names a user can type are offered as completions.
 bool typable(std::string_view sectionName);
+
+// Runs a procedure for a window: never two at once on the same working files
+// (a yield dispatches events that may ask for another), an exception counts as
+// a failure. Gives the error to show ("Save failed: ..."), or nothing where the
+// status line says all: success, a quiet failure (a declined warning, nothing
+// to undo) or a run refused while another is busy.
+using Procedure = splice::Result (*)(splice::FrontEnd&, const splice::WorkFolder&);
+std::optional<std::string> runProcedure(bool& busy, std::string_view what, Procedure procedure,
+                                        splice::FrontEnd& frontEnd, const splice::WorkFolder& work);
 
 } // namespace ui::layout

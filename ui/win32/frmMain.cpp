@@ -146,25 +146,11 @@ void frmMain::pick(const char* pathLabel, const std::wstring& path) {
     setStatus(std::string(layout::kLoaded) + platform::toUtf8(std::filesystem::path(path)));
 }
 
-void frmMain::runProcedure(std::string_view what, Procedure procedure) {
-    // Messages still dispatched during a yield (another program's, a message
-    // box's loop) must not start a second run on the same working files.
-    if (busy_) return;
+void frmMain::runProcedure(std::string_view what, layout::Procedure procedure) {
     hideCompletions();
-    busy_ = true;
-    splice::Result r;
-    try {
-        r = procedure(*this, work_);
-    } catch (const std::exception& e) {
-        r = {false, e.what()};
-    }
-    busy_ = false;
-    // A declined warning or nothing to undo is told by the status line alone.
-    if (!r && !r.quiet) {
-        const std::wstring text = wide(what) + wide(layout::kFailed) + wide(r.error);
-        MessageBoxW(hwnd(), text.c_str(), caption().c_str(), MB_OK | MB_ICONERROR);
-    }
-    if (closePending_) DestroyWindow(hwnd());
+    if (const auto error = layout::runProcedure(busy_, what, procedure, *this, work_))
+        MessageBoxW(hwnd(), wide(*error).c_str(), caption().c_str(), MB_OK | MB_ICONERROR);
+    if (closePending_ && !busy_) DestroyWindow(hwnd());
 }
 
 void frmMain::drop(HDROP files) {

@@ -34,11 +34,10 @@ protected:
     LRESULT handle(UINT message, WPARAM wp, LPARAM lp) override;
 
 private:
-    using Procedure = splice::Result (*)(splice::FrontEnd&, const splice::WorkFolder&);
     void command(int id, int code, HWND from);
     void browse(const char* pathLabel);
     void pick(const char* pathLabel, const std::wstring& path);
-    void runProcedure(std::string_view what, Procedure procedure);
+    void runProcedure(std::string_view what, layout::Procedure procedure);
     void drop(HDROP files);
     void setTip(HWND control, const std::wstring& text);
     void refreshCompletions();
