@@ -200,6 +200,19 @@ int main(int argc, char** argv) {
     pressKeys({{'M', true}, {'M', false}});
     check(waitFor([&] { return textOf(w["txtSection"]) == L"m"; }, 5), "a key typed into the section box",
           textOf(w["txtSection"]));
+    // The completion list under the box: the names either map holds that start so.
+    const HWND list = waitFor([&] {
+        HWND l = nullptr;
+        while ((l = FindWindowExW(nullptr, l, L"ListBox", nullptr)) && GetWindow(l, GW_OWNER) != w.hwnd) {}
+        return l;
+    }, 5);
+    std::wstring names;
+    for (int i = 0; list && IsWindowVisible(list) && i < SendMessageW(list, LB_GETCOUNT, 0, 0); ++i) {
+        wchar_t name[16] = {};
+        SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(name));
+        names += name + std::wstring(L";");
+    }
+    check(names == L"MTXM;", "typing offers the maps' section names", names);
     ctrlZ();
     check(waitFor([&] { return textOf(w["txtSection"]) == L"TILE"; }, 5) &&
               textOf(w["lblStatus"]) == L"Save successful!",
