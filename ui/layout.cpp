@@ -9,33 +9,33 @@ namespace ui::layout {
 namespace {
 
 constexpr Control kMain[] = {
-    // id, name, kind, text, {left, top, width, height}, tab index, notes, parent, max length
-    {1000, "lblGeneral_0", Kind::Label, "Map to edit:", {120, 120, 3255, 255}, 6, kBold},
-    {1001, "lblMapEdit", Kind::PathLabel, splice::kNoMapLoaded, {120, 360, 3855, 735}, 7, kGreyText},
+    // id, kind, name, text, {left, top, width, height}, tab index, notes, parent, max length
+    {1000, Kind::Label, "lblGeneral_0", "Map to edit:", {120, 120, 3255, 255}, 6, kBold},
+    {1001, Kind::PathLabel, "lblMapEdit", splice::kNoMapLoaded, {120, 360, 3855, 735}, 7, kGreyText},
     // A line is one pixel high: 15 twips.
-    {1002, "Lines_0", Kind::Line, "", {240, 1200, 3600, 15}, -1},
-    {1003, "lblGeneral_1", Kind::Label, "Map to splice:", {120, 1320, 3255, 255}, 8, kBold},
-    {1004, "lblMapSplice", Kind::PathLabel, splice::kNoMapLoaded, {120, 1560, 3855, 735}, 9, kGreyText},
-    {1005, "Lines_1", Kind::Line, "", {240, 2400, 3600, 15}, -1},
-    {1006, "lblGeneral_2", Kind::Label, "Options:", {120, 2520, 3255, 255}, 10, kBold},
-    {1007, "lblGeneral_3", Kind::Label, "Section to copy:", {360, 2880, 3255, 255}, 11},
-    {1008, "btnMapEdit", Kind::Button, "Browse", {3120, 720, 855, 315}, 0},
-    {1009, "btnMapSplice", Kind::Button, "Browse", {3120, 1920, 855, 315}, 1},
-    {1010, "txtSection", Kind::TextBox, splice::kDefaultSection, {1680, 2880, 735, 285}, 2, kPlain, {}, 4},
-    {1011, "btnAbout", Kind::Button, "About", {120, 3240, 735, 315}, 5},
-    {1012, "btnCopy", Kind::Button, "Copy Section", {1920, 3240, 1095, 315}, 3},
-    {1013, "btnSave", Kind::Button, "Save", {3120, 3240, 855, 315}, 4},
-    {1014, "picStatus", Kind::Frame, "", {0, 3720, 4095, 255}, 12, kSunken},
-    {1015, "lblStatus", Kind::Label, "No maps are loaded...", {120, 0, 3855, 255}, 13, kPlain, "picStatus"},
+    {1002, Kind::Line, "Lines_0", "", {240, 1200, 3600, 15}, -1},
+    {1003, Kind::Label, "lblGeneral_1", "Map to splice:", {120, 1320, 3255, 255}, 8, kBold},
+    {1004, Kind::PathLabel, "lblMapSplice", splice::kNoMapLoaded, {120, 1560, 3855, 735}, 9, kGreyText},
+    {1005, Kind::Line, "Lines_1", "", {240, 2400, 3600, 15}, -1},
+    {1006, Kind::Label, "lblGeneral_2", "Options:", {120, 2520, 3255, 255}, 10, kBold},
+    {1007, Kind::Label, "lblGeneral_3", "Section to copy:", {360, 2880, 3255, 255}, 11},
+    {1008, Kind::Button, "btnMapEdit", "Browse", {3120, 720, 855, 315}, 0},
+    {1009, Kind::Button, "btnMapSplice", "Browse", {3120, 1920, 855, 315}, 1},
+    {1010, Kind::TextBox, "txtSection", splice::kDefaultSection, {1680, 2880, 735, 285}, 2, kPlain, {}, 4},
+    {1011, Kind::Button, "btnAbout", "About", {120, 3240, 735, 315}, 5},
+    {1012, Kind::Button, "btnCopy", "Copy Section", {1920, 3240, 1095, 315}, 3},
+    {1013, Kind::Button, "btnSave", "Save", {3120, 3240, 855, 315}, 4},
+    {1014, Kind::Frame, "picStatus", "", {0, 3720, 4095, 255}, 12, kSunken},
+    {1015, Kind::Label, "lblStatus", "No maps are loaded...", {120, 0, 3855, 255}, 13, kPlain, "picStatus"},
 };
 
 // The credits are wider than the window, whose right edge cuts them off.
 constexpr Control kAbout[] = {
-    {1100, "lblAbout_0", Kind::Label, "Programmed by: the Graftwell authors", {120, 120, 4455, 255}, 0},
-    {1101, "lblAbout_1", Kind::Label, "Thanks to: map makers / testers / translators", {120, 480, 4455, 255}, 1},
-    {1102, "lblAbout_2", Kind::Label, "Graftwell", {120, 1080, 4455, 255}, 3},
-    {1103, "lblAbout_3", Kind::Label, "Version " GRAFTWELL_VERSION " BETA", {120, 1440, 4455, 255}, 4},
-    {1104, "Command1", Kind::Button, "Close", {960, 1800, 1095, 300}, 2},
+    {1100, Kind::Label, "lblAbout_0", "Programmed by: the Graftwell authors", {120, 120, 4455, 255}, 0},
+    {1101, Kind::Label, "lblAbout_1", "Thanks to: map makers / testers / translators", {120, 480, 4455, 255}, 1},
+    {1102, Kind::Label, "lblAbout_2", "Graftwell", {120, 1080, 4455, 255}, 3},
+    {1103, Kind::Label, "lblAbout_3", "Version " GRAFTWELL_VERSION " BETA", {120, 1440, 4455, 255}, 4},
+    {1104, Kind::Button, "Command1", "Close", {960, 1800, 1095, 300}, 2},
 };
 
 } // namespace

@@ -42,8 +42,8 @@ enum Note : unsigned {
 
 struct Control {
     int id;                 // stable control id: the Win32 window's child id, and what a test looks it up by
-    std::string_view name;  // object name; members of a control array end in _index
     Kind kind;
+    std::string_view name;  // object name; members of a control array end in _index
     std::string_view text;  // initial text
     Rect rect;
     int tabIndex;           // position in the tab order; only buttons and text boxes take the focus

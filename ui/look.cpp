@@ -20,8 +20,8 @@ QString qs(std::string_view text) { return QString::fromUtf8(text.data(), static
 QString productCaption() { return QString::fromStdString(layout::productCaption()); }
 QString productVersion() { return QString::fromStdString(layout::productVersion()); }
 
-QRect pixels(const layout::Rect& r) {
-    return {layout::px(r.left), layout::px(r.top), layout::px(r.width), layout::px(r.height)};
+QRect pixels(const layout::Rect& twips) {
+    return {layout::px(twips.left), layout::px(twips.top), layout::px(twips.width), layout::px(twips.height)};
 }
 
 QFont windowFont() {
