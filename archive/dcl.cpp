@@ -266,11 +266,10 @@ public:
             count_ -= 32;
         }
     }
-    // Writes the bits still held, the last byte padded with zeros; returns the end.
-    uint8_t* finish() {
+    // Writes the bits still held, the last byte padded with zeros.
+    void finish() {
         for (; count_ > 0; count_ = count_ > 8 ? count_ - 8 : 0, bits_ >>= 8)
             *at_++ = static_cast<uint8_t>(bits_);
-        return at_;
     }
 
 private:
@@ -437,7 +436,8 @@ std::optional<std::vector<uint8_t>> implode(std::span<const uint8_t> in, const I
             const unsigned shorter = i > 0 ? found[i - 1].length : 1;
             for (unsigned len = m.length >= kLong ? m.length : shorter + 1; len <= m.length; ++len)
                 if (len > 2 || nearest <= 256)
-                    relax(p + len, cost[p] + copyCost(len, nearest), {static_cast<uint16_t>(len), static_cast<uint16_t>(nearest)});
+                    relax(p + len, cost[p] + copyCost(len, nearest),
+                          {static_cast<uint16_t>(len), static_cast<uint16_t>(nearest)});
         }
     }
 
@@ -449,7 +449,7 @@ std::optional<std::vector<uint8_t>> implode(std::span<const uint8_t> in, const I
     for (size_t p = n; p > 0; p -= step[p].length)
         path.push_back(step[p]);
 
-    std::vector<uint8_t> out(size + 4); // BitWriter stores four bytes at a time
+    std::vector<uint8_t> out(size);
     out[0] = options.ascii ? 1 : 0;
     out[1] = static_cast<uint8_t>(k);
     BitWriter bits(out.data() + kHeaderSize);
@@ -475,7 +475,7 @@ std::optional<std::vector<uint8_t>> implode(std::span<const uint8_t> in, const I
             bits.put(uint64_t{in[p]} << 1, 9);
     }
     copy(kEndLength, 0);
-    out.resize(static_cast<size_t>(bits.finish() - out.data()));
+    bits.finish(); // exactly `size` bytes, as counted
     return out;
 }
 
