@@ -6,6 +6,7 @@
 //
 //   bench_codec FILE [RUNS]    FILE: e.g. made by bench/mkchunk.py
 #include "dcl.h"
+#include "fixtures.h"
 
 #include <StormLib.h>
 
@@ -22,7 +23,7 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using fixtures::Bytes;
 constexpr size_t kSector = 4096;
 
 [[noreturn]] void die(const std::string& what) {
@@ -32,15 +33,7 @@ constexpr size_t kSector = 4096;
 
 Bytes ourImplode(std::span<const uint8_t> in) { return *archive::dcl::implode(in); }
 
-Bytes stormImplode(std::span<const uint8_t> in) {
-    Bytes out(in.size() * 2 + 64);
-    int size = static_cast<int>(out.size());
-    if (!SCompImplode(out.data(), &size, const_cast<uint8_t*>(in.data()), static_cast<int>(in.size())))
-        die("SCompImplode failed");
-    out.resize(static_cast<size_t>(size));
-    return out;
-}
-
+// Both decoders write into the caller's buffer: the timed loop allocates nothing.
 size_t ourExplode(const Bytes& in, std::span<uint8_t> out) {
     const auto r = archive::dcl::explode(in, out);
     return r.fault == archive::dcl::Fault::None ? r.size : 0;
@@ -112,7 +105,7 @@ int main(int argc, char** argv) {
         sectors.emplace_back(data.data() + at, std::min(kSector, data.size() - at));
 
     const Result ours = measure(sectors, runs, ourImplode, ourExplode, stormExplode);
-    const Result storm = measure(sectors, runs, stormImplode, stormExplode, ourExplode);
+    const Result storm = measure(sectors, runs, fixtures::stormImplode, stormExplode, ourExplode);
     const double mb = static_cast<double>(data.size()) / 1e6;
     std::printf("input: %s, %zu bytes, %zu sectors of %zu; best of %d runs, one thread\n", argv[1], data.size(),
                 sectors.size(), kSector, runs);

@@ -28,26 +28,17 @@
 // Streams the game accepts (valid ones that fill exactly what a sector owes) we
 // must decode exactly: the odd mode checks that on StormLib's own streams.
 #include "dcl.h"
+#include "fixtures.h"
 #include "fuzz.h"
-
-#include <StormLib.h>
 
 #include <algorithm>
 #include <vector>
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using fixtures::Bytes;
+using fixtures::stormExplode;
 namespace dcl = archive::dcl;
-
-Bytes stormExplode(std::span<const uint8_t> stream, size_t room) {
-    Bytes out(room);
-    int n = static_cast<int>(room);
-    if (!SCompExplode(out.data(), &n, const_cast<uint8_t*>(stream.data()), static_cast<int>(stream.size())))
-        return {};
-    out.resize(static_cast<size_t>(n));
-    return out;
-}
 
 bool startsWith(const Bytes& whole, const Bytes& part) {
     return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
@@ -82,12 +73,9 @@ void compare(std::span<const uint8_t> stream, size_t room) {
 void roundTrip(std::span<const uint8_t> data, uint8_t mode) {
     if (data.empty())
         return;
-    Bytes stream(data.size() * 2 + 64);
-    int n = static_cast<int>(stream.size());
-    if (!SCompImplode(stream.data(), &n, const_cast<uint8_t*>(data.data()), static_cast<int>(data.size())))
-        fuzz::fail("SCompImplode failed");
+    const Bytes stream = fixtures::stormImplode(data);
     Bytes out(data.size());
-    const dcl::Exploded r = dcl::explode({stream.data(), static_cast<size_t>(n)}, out);
+    const dcl::Exploded r = dcl::explode(stream, out);
     if (r.fault != dcl::Fault::None || r.size != data.size() || !std::equal(out.begin(), out.end(), data.begin()))
         fuzz::fail("we do not decode StormLib's stream to its data");
 

@@ -5,8 +5,6 @@
 #include "dcl.h"
 #include "fixtures.h"
 
-#include <StormLib.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -69,14 +67,6 @@ Bytes explodeInput(const Bytes& stream, size_t decoded) {
     const size_t extra = decoded > stream.size() ? decoded - stream.size() - 1 : 0;
     Bytes out{0, uint8_t(extra), uint8_t(extra >> 8)};
     out.insert(out.end(), stream.begin(), stream.end());
-    return out;
-}
-
-Bytes stormImplode(const Bytes& data) {
-    Bytes out(data.size() * 2 + 64);
-    int n = int(out.size());
-    SCompImplode(out.data(), &n, const_cast<uint8_t*>(data.data()), int(data.size()));
-    out.resize(size_t(n));
     return out;
 }
 
@@ -158,7 +148,7 @@ int main(int argc, char** argv) {
     put(dcl / "check.bin", explodeInput({0x00, 0x04, 0x82, 0x24, 0x25, 0x8f, 0x80, 0x7f}, 13));
     for (const size_t size : {1000, 2000, 4096}) {
         const Bytes data = fixtures::pattern(size, uint32_t(size));
-        put(dcl / ("stormlib-" + std::to_string(size) + ".bin"), explodeInput(stormImplode(data), data.size()));
+        put(dcl / ("stormlib-" + std::to_string(size) + ".bin"), explodeInput(fixtures::stormImplode(data), data.size()));
         Bytes raw{uint8_t(1 | size / 1000 << 1)};
         raw.insert(raw.end(), data.begin(), data.end());
         put(dcl / ("data-" + std::to_string(size) + ".bin"), raw);

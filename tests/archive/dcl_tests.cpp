@@ -3,33 +3,19 @@
 #include "dcl.h"
 #include "protections.h"
 
-#include <StormLib.h>
 #include <gtest/gtest.h>
 
 namespace {
 
 using fixtures::Bytes;
 using fixtures::pattern;
+using fixtures::stormImplode;
 namespace dcl = archive::dcl;
 
 // StormLib refuses to explode into less room than the stream's length, or into
 // exactly that much (it copies the stream then): give it more.
 Bytes stormExplode(const Bytes& stream, size_t size) {
-    Bytes out(std::max(size, stream.size() + 1));
-    int n = static_cast<int>(out.size());
-    if (!SCompExplode(out.data(), &n, const_cast<uint8_t*>(stream.data()), static_cast<int>(stream.size())))
-        return {};
-    out.resize(static_cast<size_t>(n));
-    return out;
-}
-
-Bytes stormImplode(const Bytes& data) {
-    Bytes out(data.size() * 2 + 64);
-    int n = static_cast<int>(out.size());
-    if (!SCompImplode(out.data(), &n, const_cast<uint8_t*>(data.data()), static_cast<int>(data.size())))
-        return {};
-    out.resize(static_cast<size_t>(n));
-    return out;
+    return fixtures::stormExplode(stream, std::max(size, stream.size() + 1));
 }
 
 // Decodes into room for exactly `size` bytes, as the game does; a stream must fill it.
