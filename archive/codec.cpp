@@ -67,15 +67,28 @@ std::optional<std::vector<uint8_t>> implode(std::span<const uint8_t> in) {
 }
 
 std::optional<std::vector<uint8_t>> compressZlib(std::span<const uint8_t> in) {
-    if (in.empty() || in.size() > std::numeric_limits<uLong>::max() / 2)
+    if (in.empty() || in.size() > std::numeric_limits<uInt>::max() / 2)
         return std::nullopt;
-    std::vector<uint8_t> out(1 + compressBound(static_cast<uLong>(in.size())));
+    // As StormLib writes zlib sectors: the default level, and the smallest window
+    // that spans the sector (from 512 bytes up to zlib's 32 KB).
+    int windowBits = 9;
+    while (windowBits < 15 && (size_t{1} << windowBits) < in.size())
+        ++windowBits;
+    z_stream z{};
+    if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return std::nullopt;
+    std::vector<uint8_t> out(1 + deflateBound(&z, static_cast<uLong>(in.size())));
     out[0] = layout::kMaskZlib;
-    uLongf size = static_cast<uLongf>(out.size() - 1);
-    // The default level (6), as StormLib writes zlib sectors.
-    if (compress2(out.data() + 1, &size, in.data(), static_cast<uLong>(in.size()), Z_DEFAULT_COMPRESSION) != Z_OK)
+    z.next_in = const_cast<Bytef*>(in.data()); // zlib does not write to its input
+    z.avail_in = static_cast<uInt>(in.size());
+    z.next_out = out.data() + 1;
+    z.avail_out = static_cast<uInt>(out.size() - 1);
+    const int rc = deflate(&z, Z_FINISH);
+    const size_t size = 1 + z.total_out;
+    deflateEnd(&z);
+    if (rc != Z_STREAM_END)
         return std::nullopt;
-    return finish(std::move(out), 1 + size, in.size());
+    return finish(std::move(out), size, in.size());
 }
 
 } // namespace archive::codec

@@ -3,6 +3,7 @@
 #include "dcl.h"
 #include "protections.h"
 
+#include <StormLib.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -130,6 +131,19 @@ TEST(Codec, CodesSectorsOnlyWhenSmallerAndDecodesThemWhole) {
     // A stream of nothing holds no sector: refused as StormLib refused it.
     Bytes room(16);
     EXPECT_FALSE(archive::codec::explodeInto(*dcl::implode({}), room));
+}
+
+// zlib sectors are written as StormLib wrote them, byte for byte, at any size.
+TEST(Codec, WritesZlibSectorsAsStormLibDid) {
+    for (const size_t size : {600, 4096, 40000}) {
+        const Bytes data = pattern(size, 11);
+        Bytes theirs(size * 2 + 64);
+        int n = static_cast<int>(theirs.size());
+        SCompCompress(theirs.data(), &n, const_cast<uint8_t*>(data.data()), static_cast<int>(size), MPQ_COMPRESSION_ZLIB,
+                      0, 0);
+        theirs.resize(static_cast<size_t>(n));
+        EXPECT_EQ(archive::codec::compressZlib(data).value_or(Bytes{}), theirs) << size << " bytes";
+    }
 }
 
 } // namespace
