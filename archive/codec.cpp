@@ -86,9 +86,7 @@ std::optional<std::vector<uint8_t>> compressZlib(std::span<const uint8_t> in) {
     const int rc = deflate(&z, Z_FINISH);
     const size_t size = 1 + z.total_out;
     deflateEnd(&z);
-    if (rc != Z_STREAM_END)
-        return std::nullopt;
-    return finish(std::move(out), size, in.size());
+    return rc == Z_STREAM_END ? finish(std::move(out), size, in.size()) : std::nullopt;
 }
 
 } // namespace archive::codec
