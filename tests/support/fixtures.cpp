@@ -57,6 +57,24 @@ Bytes pattern(size_t size, uint32_t seed, bool compressible) {
     return out;
 }
 
+Bytes stormImplode(std::span<const uint8_t> data) {
+    Bytes out(data.size() * 2 + 64);
+    int n = int(out.size());
+    if (!SCompImplode(out.data(), &n, const_cast<uint8_t*>(data.data()), int(data.size())))
+        return {};
+    out.resize(size_t(n));
+    return out;
+}
+
+Bytes stormExplode(std::span<const uint8_t> stream, size_t room) {
+    Bytes out(room);
+    int n = int(room);
+    if (!SCompExplode(out.data(), &n, const_cast<uint8_t*>(stream.data()), int(stream.size())))
+        return {};
+    out.resize(size_t(n));
+    return out;
+}
+
 void makeMap(const fs::path& path, const Bytes& chunk, const MapOptions& o, const std::vector<Member>& extra) {
     // Version 1, a flat file, no (listfile) or (attributes), the sector size, the hash table size.
     SFILE_CREATE_MPQ create{sizeof(SFILE_CREATE_MPQ), MPQ_FORMAT_VERSION_1, nullptr, 0,
