@@ -163,8 +163,12 @@ void frmMain::drop(HDROP files) {
         path.resize(DragQueryFileW(files, 0, path.data(), static_cast<UINT>(path.size())));
     }
     DragFinish(files);
-    const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
-    if (busy_ || attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    if (busy_ || path.empty()) return;
+    try {
+        if (platform::status(std::filesystem::path(path)).kind != platform::Kind::Regular) return;
+    } catch (const platform::Error&) {
+        return;
+    }
     const layout::Window& table = layout::mainWindow();
     for (const auto& [heading, pathLabel, button] : {std::tuple{"lblGeneral_0", "lblMapEdit", "btnMapEdit"},
                                                      std::tuple{"lblGeneral_1", "lblMapSplice", "btnMapSplice"}}) {
@@ -181,24 +185,24 @@ void frmMain::refreshCompletions() {
     if (busy_) return;
     // Either map's names, as the game reads them; a map too large or not a file offers none.
     std::wstring key;
-    std::vector<std::wstring> maps;
+    std::vector<std::filesystem::path> maps;
     for (const char* label : {"lblMapEdit", "lblMapSplice"}) {
-        const std::wstring path = textOf(item(label));
-        WIN32_FILE_ATTRIBUTE_DATA info{};
-        if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info) ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        const std::filesystem::path path(textOf(item(label)));
+        platform::Status st;
+        try {
+            st = platform::status(path);
+        } catch (const platform::Error&) {
             continue;
-        const unsigned long long size = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-        if (size > layout::kMaxCompletionRead) continue;
+        }
+        if (st.kind != platform::Kind::Regular || st.size > layout::kMaxCompletionRead) continue;
         maps.push_back(path);
-        key += path + L'\n' + std::to_wstring(size) + L'\n' + std::to_wstring(info.ftLastWriteTime.dwLowDateTime) +
-               L'.' + std::to_wstring(info.ftLastWriteTime.dwHighDateTime) + L'\n';
+        key += path.wstring() + L'\n' + std::to_wstring(st.size) + L'\n' + std::to_wstring(st.mtimeNs) + L'\n';
     }
     if (key == completionsKey_ && !key.empty()) return;
     completionsKey_ = key;
     completions_.clear();
-    for (const std::wstring& map : maps)
-        for (std::string& n : splice::sectionNames(std::filesystem::path(map)))
+    for (const std::filesystem::path& map : maps)
+        for (std::string& n : splice::sectionNames(map))
             if (layout::typable(n) && std::ranges::find(completions_, n) == completions_.end())
                 completions_.push_back(std::move(n));
 }
