@@ -3,6 +3,7 @@
 #include "archive.h"
 #include "fileops.h"
 #include "modFunctions.h"
+#include "platform.h"
 
 #include <algorithm>
 #include <fstream>
@@ -10,8 +11,6 @@
 #include <new>
 #include <sstream>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -24,6 +23,9 @@ class Refusal : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// Paths in messages and records, as UTF-8.
+std::string text(const fs::path& p) { return platform::toUtf8(p); }
 
 // Runs a procedure's steps: each step puts its message up first; the first
 // failure ends the run with that message left in the status line.
@@ -39,7 +41,7 @@ Result run(Body body) {
         std::string what = e.what();
         if (const auto colon = what.find(": "); colon != std::string::npos) what = what.substr(colon + 2);
         if (const auto bracket = what.rfind(" ["); bracket != std::string::npos) what.resize(bracket);
-        return {false, e.path1().empty() ? what : e.path1().string() + ": " + what};
+        return {false, e.path1().empty() ? what : text(e.path1()) + ": " + what};
     } catch (const std::exception& e) {
         return {false, e.what()};
     }
@@ -54,8 +56,8 @@ void onCopyOf(const fs::path& copy, const fs::path& map, F f) {
         f();
     } catch (const archive::ArchiveError& e) {
         std::string what = e.what();
-        const std::string prefix = copy.string();
-        if (what.rfind(prefix, 0) == 0) what = map.string() + what.substr(prefix.size());
+        const std::string prefix = text(copy);
+        if (what.rfind(prefix, 0) == 0) what = text(map) + what.substr(prefix.size());
         throw Refusal(what);
     }
 }
@@ -63,12 +65,12 @@ void onCopyOf(const fs::path& copy, const fs::path& map, F f) {
 fs::path chosenMap(const std::string& path, const char* which) {
     if (path == kNoMapLoaded || path.empty())
         throw Refusal(std::string("no map chosen: pick the ") + which + " with Browse first");
-    return fs::path(path);
+    return platform::fromUtf8(path);
 }
 
 int32_t checked32(int64_t v, const fs::path& file) {
     if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
-        throw Refusal(file.string() + ": position " + std::to_string(v) + " is out of the 32-bit range");
+        throw Refusal(text(file) + ": position " + std::to_string(v) + " is out of the 32-bit range");
     return static_cast<int32_t>(v);
 }
 
@@ -88,7 +90,7 @@ Piece grab(const fs::path& path, int64_t from1, int64_t count) {
     const auto data = file.bytes();
     if (count == kToEnd) count = static_cast<int64_t>(data.size()) - from1 + 1;
     if (from1 < 1 || count < 0 || from1 - 1 + count > static_cast<int64_t>(data.size()))
-        throw Refusal(path.string() + ": the chunk file changed while it was being read");
+        throw Refusal(text(path) + ": the chunk file changed while it was being read");
     const auto bytes = data.subspan(static_cast<size_t>(from1 - 1), static_cast<size_t>(count));
     return {std::move(file), bytes};
 }
@@ -99,11 +101,11 @@ void checkSection(const fs::path& file, const std::string& mapLabel, const std::
                   int32_t lengthPos, int32_t length, uintmax_t fileSize) {
     if (length < 0)
         throw Refusal(mapLabel + ": section " + quoted(name) + " declares a negative length (" +
-                      std::to_string(length) + ") in " + file.string());
+                      std::to_string(length) + ") in " + text(file));
     const int64_t end = static_cast<int64_t>(lengthPos) + 3 + length;  // last byte, 1-based
     if (end > static_cast<int64_t>(fileSize))
         throw Refusal(mapLabel + ": section " + quoted(name) + " declares " + std::to_string(length) +
-                      " bytes of data but its chunk file " + file.string() + " ends after " +
+                      " bytes of data but its chunk file " + text(file) + " ends after " +
                       std::to_string(fileSize - static_cast<uintmax_t>(lengthPos) - 3) + " of them");
 }
 
@@ -183,7 +185,8 @@ fs::path canonicalMap(const fs::path& p) { return fs::weakly_canonical(fs::absol
 
 // Written beside and renamed over, so a record is whole or absent.
 void writeAtomically(const fs::path& path, const std::string& s) {
-    const fs::path tmp = path.string() + ".new";
+    fs::path tmp = path;
+    tmp += ".new";
     fileops::writeFile(tmp, std::vector<uint8_t>(s.begin(), s.end()), false);
     fs::rename(tmp, path);
 }
@@ -242,9 +245,9 @@ void keepForUndo(const WorkFolder& work, const fs::path& map, const Version& bef
     if (fs::exists(work.undoRecord())) fs::remove(work.undoRecord());
     fileops::copyFile(map, work.undoCopy());
     if (!(versionOf(work.undoCopy()) == before))
-        throw Refusal(map.string() + ": the map changed while it was being kept for undo; nothing was changed");
+        throw Refusal(text(map) + ": the map changed while it was being kept for undo; nothing was changed");
     std::ostringstream out;
-    out << "graftwell-undo 1\n" << map.string() << '\n' << before.size << ' ' << before.hash << '\n'
+    out << "graftwell-undo 1\n" << text(map) << '\n' << before.size << ' ' << before.hash << '\n'
         << after.size << ' ' << after.hash << '\n';
     writeAtomically(work.undoRecord(), out.str());
 }
@@ -261,7 +264,7 @@ void spliceOne(FrontEnd& fe, const fs::path& first, const fs::path& second, cons
     status("Grabbing data from first map...");
     if (a1 < 0)
         throw Refusal("the map to edit has no section " + quoted(name()) + " (its chunk file " +
-                      first.string() + ")");
+                      text(first) + ")");
     Piece leading = grab(first, 1, checked32(int64_t{a1} - 5, first));
     fe.yield();
 
@@ -278,7 +281,7 @@ void spliceOne(FrontEnd& fe, const fs::path& first, const fs::path& second, cons
     const int32_t a2 = modFunctions::GetSectionOffset(second, fe.sectionName());
     if (a2 < 0)
         throw Refusal("the map to splice has no section " + quoted(name()) + " (its chunk file " +
-                      second.string() + ")");
+                      text(second) + ")");
     const int32_t p2 = checked32(int64_t{a2} - 4, second);
     const int32_t n2 = modFunctions::GetSectionLength(second, fe.sectionName());
     checkSection(second, "the map to splice", name(), a2, n2, fs::file_size(second));
@@ -296,7 +299,7 @@ void spliceOne(FrontEnd& fe, const fs::path& first, const fs::path& second, cons
     status("Checking offset and length of rest of file...");
     const int32_t b1 = modFunctions::GetSectionOffset(first, fe.sectionName());
     if (b1 < 0)
-        throw Refusal(first.string() + ": section " + quoted(name()) + " is gone from the chunk file");
+        throw Refusal(text(first) + ": section " + quoted(name()) + " is gone from the chunk file");
     const int32_t n1 = modFunctions::GetSectionLength(first, fe.sectionName());
     checkSection(first, "the map to edit", name(), b1, n1, fs::file_size(first));
     const int32_t start = checked32(int64_t{b1} + 4 + n1, first);
@@ -356,7 +359,7 @@ Result copyRun(FrontEnd& fe, const WorkFolder& work, const std::vector<std::stri
         const fileops::Stamp stamp = fileops::stampOf(editMap);
         fileops::copyFile(editMap, work.editCopy());
         if (fileops::hashFile(work.editCopy()) != stamp.hash)
-            throw Refusal(editMap.string() + ": the map changed while it was being copied");
+            throw Refusal(text(editMap) + ": the map changed while it was being copied");
         const fs::path spliceMap = chosenMap(fe.mapSplicePath(), "map to splice");
         fileops::copyFile(spliceMap, work.spliceCopy());
         fe.yield();
@@ -385,7 +388,7 @@ Result copyRun(FrontEnd& fe, const WorkFolder& work, const std::vector<std::stri
         }
 
         Record r;
-        r.map = canonicalMap(editMap).string();
+        r.map = text(canonicalMap(editMap));
         r.mapStamp = stamp;
         r.chunkStamp = fileops::stampOf(work.tempChunk());
         writeRecord(work, r);
@@ -396,14 +399,20 @@ Result copyRun(FrontEnd& fe, const WorkFolder& work, const std::vector<std::stri
 // ---- Save -----------------------------------------------------------------
 
 void checkWritable(const fs::path& map) {
-    struct stat st {};
-    if (::stat(map.c_str(), &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-        throw Refusal(map.string() + ": the map is read-only; nothing was changed");
-    if (::access(map.c_str(), W_OK) != 0)
-        throw Refusal(map.string() + ": the map cannot be written; nothing was changed");
+    switch (platform::writeAccess(map)) {
+    case platform::Access::Writable:
+        break;
+    case platform::Access::ReadOnly:
+        throw Refusal(text(map) + ": the map is read-only; nothing was changed");
+    case platform::Access::InUse:
+        throw Refusal(text(map) + ": the map is open in another program; close it there and save again; "
+                                  "nothing was changed");
+    case platform::Access::Denied:
+        throw Refusal(text(map) + ": the map cannot be written; nothing was changed");
+    }
     const fs::path dir = map.parent_path();
-    if (::access(dir.c_str(), W_OK) != 0)
-        throw Refusal(dir.string() + ": the map's folder cannot be written; nothing was changed");
+    if (platform::writeAccess(dir) != platform::Access::Writable)
+        throw Refusal(text(dir) + ": the map's folder cannot be written; nothing was changed");
 }
 
 } // namespace
@@ -420,32 +429,32 @@ Result save(FrontEnd& fe, const WorkFolder& work) {
         const fs::path map = canonicalMap(chosenMap(fe.mapEditPath(), "map to edit"));
         const std::string again = ": run Copy Section first; nothing was changed";
         if (!fs::is_regular_file(work.editCopy()))
-            throw Refusal("the working folder " + work.folder().string() + " holds no working copy of a map" + again);
+            throw Refusal("the working folder " + text(work.folder()) + " holds no working copy of a map" + again);
         if (!fs::is_regular_file(work.tempChunk()))
-            throw Refusal("the working folder " + work.folder().string() + " holds no temporary chunk file" + again);
+            throw Refusal("the working folder " + text(work.folder()) + " holds no temporary chunk file" + again);
         Record r;
         if (!readRecord(work, r))
-            throw Refusal("the working folder " + work.folder().string() +
+            throw Refusal("the working folder " + text(work.folder()) +
                           " does not say which map Copy Section copied" + again);
-        if (r.map != map.string())
-            throw Refusal("the working files were made for " + r.map + ", not for " + map.string() + again);
+        if (r.map != text(map))
+            throw Refusal("the working files were made for " + r.map + ", not for " + text(map) + again);
         if (!fs::exists(map))
-            throw Refusal(map.string() + ": the map is gone since Copy Section" + again);
+            throw Refusal(text(map) + ": the map is gone since Copy Section" + again);
         // A map equal to the working copy is one this Save wrote before it was cut
         // short (killed after the rename): going on finishes that Save.
         const fileops::Stamp now = fileops::stampOf(map);
         if (!(now == r.mapStamp) &&
             !(now.size == fs::file_size(work.editCopy()) && now.hash == fileops::hashFile(work.editCopy())))
-            throw Refusal(map.string() + ": the map has changed on disk since Copy Section" + again);
+            throw Refusal(text(map) + ": the map has changed on disk since Copy Section" + again);
         if (!(fileops::stampOf(work.tempChunk()) == r.chunkStamp))
-            throw Refusal(work.tempChunk().string() + ": the temporary chunk file has changed since Copy Section" + again);
+            throw Refusal(text(work.tempChunk()) + ": the temporary chunk file has changed since Copy Section" + again);
         checkWritable(map);
 
         onCopyOf(work.editCopy(), map, [&] { archive::add(work.editCopy(), work.tempChunk(), kChunkMember); });
         if (archive::readMember(work.editCopy(), kChunkMember) != chunk::readFile(work.tempChunk()))
-            throw Refusal(work.editCopy().string() +
+            throw Refusal(text(work.editCopy()) +
                           ": the chunk file read back from the working copy differs from " +
-                          work.tempChunk().string() + "; the map was not changed");
+                          text(work.tempChunk()) + "; the map was not changed");
         keepForUndo(work, map, versionOf(now));
         fe.yield();
 
@@ -477,19 +486,19 @@ Result undo(FrontEnd& fe, const WorkFolder& work) {
         const std::string unchanged = "; nothing was changed";
         UndoRecord u;
         if (!readUndoRecord(work, u) || !fs::is_regular_file(work.undoCopy()))
-            throw Refusal("the working folder " + work.folder().string() + " holds no Save to undo" + unchanged);
-        if (u.map != map.string())
-            throw Refusal("the last Save kept in the working folder was of " + u.map + ", not of " + map.string() +
+            throw Refusal("the working folder " + text(work.folder()) + " holds no Save to undo" + unchanged);
+        if (u.map != text(map))
+            throw Refusal("the last Save kept in the working folder was of " + u.map + ", not of " + text(map) +
                           unchanged);
         if (!fs::exists(map))
-            throw Refusal(map.string() + ": the map is gone since the last Save" + unchanged);
+            throw Refusal(text(map) + ": the map is gone since the last Save" + unchanged);
         const Version now = versionOf(map);
         if (now == u.before)
-            throw Refusal(map.string() + ": the map is already as it was before the last Save" + unchanged);
+            throw Refusal(text(map) + ": the map is already as it was before the last Save" + unchanged);
         if (!(now == u.after))
-            throw Refusal(map.string() + ": the map has changed on disk since the last Save" + unchanged);
+            throw Refusal(text(map) + ": the map has changed on disk since the last Save" + unchanged);
         if (!(versionOf(work.undoCopy()) == u.before))
-            throw Refusal(work.undoCopy().string() + ": the kept copy of the map is damaged" + unchanged);
+            throw Refusal(text(work.undoCopy()) + ": the kept copy of the map is damaged" + unchanged);
         checkWritable(map);
         fileops::replaceAtomically(work.undoCopy(), map);
         // Only the last Save is undone. Should the record outlive this, a second
