@@ -1,4 +1,5 @@
-// Fixture maps made with StormLib's own writer, a raw view of their bytes for patching, and a program runner.
+// Fixture maps (made with StormLib's writer where it exists, with our own codecs and cipher elsewhere), a raw
+// view of their bytes for patching, and a program runner.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,8 @@ namespace fixtures {
 using Bytes = std::vector<uint8_t>;
 using Member = std::pair<std::string, Bytes>;
 using Strings = std::vector<std::string>;
+
+[[noreturn]] void fail(const std::string& what);
 
 // A chunk file from (name, data) pairs; names are padded to 4 bytes.
 Bytes makeChunk(const std::vector<Member>& sections);
