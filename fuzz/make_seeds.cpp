@@ -3,6 +3,7 @@
 // and chunk files with the sections real maps have.
 // Usage: fuzz_make_seeds FOLDER  (makes FOLDER/<target>/...)
 #include "fixtures.h"
+#include "platform.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -134,6 +135,6 @@ int main(int argc, char** argv) {
         put(out / "chunk_splice" / (label + ".bin"), bytes);
         ++n;
     }
-    std::printf("wrote %d seeds to %s\n", n, out.c_str());
+    std::printf("wrote %d seeds to %s\n", n, platform::toUtf8(out).c_str());
     return 0;
 }
