@@ -5,6 +5,8 @@
 
 #include <gmock/gmock.h>
 
+#include <regex>
+
 namespace fs = std::filesystem;
 using namespace fixtures;
 using Sections = std::vector<Member>;
@@ -54,6 +56,7 @@ struct Procedures : ::testing::Test {
 // same map. Cleaning up removes the run's files only.
 TEST_F(Procedures, CopySectionAndSaveReplaceTheSectionAndKeepTheRest) {
     fs::permissions(fe.edit, fs::perms(0640));
+    const fs::perms perms = fs::status(fe.edit).permissions(); // Windows keeps only the write bit
     const auto r = splice::copySection(fe, work);
     ASSERT_TRUE(r) << r.error;
     EXPECT_EQ(fe.statuses, kCopySteps);
@@ -67,7 +70,7 @@ TEST_F(Procedures, CopySectionAndSaveReplaceTheSectionAndKeepTheRest) {
         EXPECT_EQ(fe.yields, 3);
         EXPECT_EQ(archive::readMember(fe.edit, kChunkName), replaced({"TILE"}));
         EXPECT_EQ(archive::readMember(fe.edit, "extra\\notes.txt"), Bytes(3000, 'n'));
-        EXPECT_EQ(fs::status(fe.edit).permissions(), fs::perms(0640));
+        EXPECT_EQ(fs::status(fe.edit).permissions(), perms);
     }
     writeAll(work.extracted(), {1});
     work.cleanUp();
@@ -121,7 +124,10 @@ TEST_P(Run, EndsAsExpected) {
         EXPECT_EQ(readAll(work.tempChunk()), replaced({c.section}));
         return;
     }
-    EXPECT_THAT(r.error, ::testing::ContainsRegex(c.error));
+    // Paths as on POSIX: C:\a\b is matched as /a/b.
+    std::string error = std::regex_replace(r.error, std::regex(R"(\b[A-Z]:\\)"), "/");
+    std::replace(error.begin(), error.end(), '\\', '/');
+    EXPECT_THAT(error, ::testing::ContainsRegex(c.error));
     EXPECT_TRUE(c.saving || c.steps > 1 || !fs::exists(work.folder())) << "refused, yet the working folder was touched";
     EXPECT_TRUE(c.saving || !splice::save(fe, work)) << "Save took the files of a failed Copy Section";
     EXPECT_TRUE(snapshot(dir / "edit.scm") == map && (!c.saving || snapshot(work.editCopy()) == workCopy));
@@ -153,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
              fs::create_directories(t.work.programFolder());
              writeAll(t.work.folder(), {7});
          },
-         2, "^/.*/temp/~temp1.map: cannot open: Not a directory$"},
+         2, "^/.*/temp/~temp1.map: cannot open: "},
         // A file system error names the file it is about first.
         {"WorkingFileInTheWay", "TILE", [](Procedures& t) { fs::create_directories(t.work.firstChunk()); }, 3,
          "^/.*/temp/scenario.chk: cannot rename: Is a directory"},
