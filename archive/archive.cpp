@@ -142,30 +142,6 @@ Reuse unchangedSectors(const View& view, const BlockEntry& old, std::string_view
     };
 }
 
-// Where a look-up that stops at the first empty slot (as many readers do, unlike
-// the game's scan of the whole table) meets `name`: whether it reaches an entry of
-// the name, and the first slot on that walk a new entry may take.
-struct Walk {
-    bool reaches = false;
-    std::optional<size_t> free;
-};
-Walk walk(const std::vector<HashEntry>& table, std::string_view name, const std::function<bool(const HashEntry&)>& isName) {
-    Walk w;
-    const size_t start = crypt::hashString(name, crypt::kTablePosition) & (table.size() - 1);
-    for (size_t i = 0; i < table.size(); ++i) {
-        const size_t j = (start + i) % table.size();
-        if (table[j].block == kEmpty || table[j].block == kDeleted) {
-            if (!w.free)
-                w.free = j;
-            if (table[j].block == kEmpty)
-                break;
-        } else if (isName(table[j])) {
-            w.reaches = true;
-        }
-    }
-    return w;
-}
-
 // Where an add may write: from the start of a tail that holds only the member's
 // data and the tables, laid out as an add leaves them, when the tables show that
 // nothing else points into it; otherwise at the end of the file. Overwriting that
@@ -282,11 +258,12 @@ Appendix planAdd(std::span<const uint8_t> archiveBytes, std::span<const uint8_t>
     auto encoded = encode(data, header.sectorSize, style, encrypted, crypt::plainKey(name), reuse);
     entry.storedSize = static_cast<uint32_t>(encoded.size());
 
-    // Every entry of the name is pointed at the new data, so any reader that finds
-    // one, whichever it takes, reads what was added.
+    // Every entry of the name, in any language and wherever it lies, is pointed at
+    // the new data: the game and readers that look names up their own way (the
+    // whole table, or language 0 only) all read what was added.
     const uint32_t nameA = crypt::hashString(name, crypt::kNameA), nameB = crypt::hashString(name, crypt::kNameB);
     const auto isName = [&](const HashEntry& e) {
-        return e.block != kDeleted && e.nameA == nameA && e.nameB == nameB && e.locale == 0;
+        return e.block != kDeleted && e.block != kEmpty && e.nameA == nameA && e.nameB == nameB;
     };
     // Reuse the member's block entry unless an entry of another name shares it;
     // otherwise a fresh index that no hash entry refers to, so no hidden entry comes to life.
@@ -317,14 +294,16 @@ Appendix planAdd(std::span<const uint8_t> archiveBytes, std::span<const uint8_t>
     if (!hashes.empty() && hashes[0].block != kEmpty)
         fill.block = kDeleted;
     table.resize(hashCount, fill);
+    // Repointed entries take the neutral language too: readers that ask for it alone
+    // (most map tools) then find the member the game finds.
     for (HashEntry& e : table)
         if (isName(e))
-            e.block = index;
+            e.block = index, e.locale = 0, e.platform = 0;
     if (hashCount == 0)
         fail("the archive's hash table has no entries; a member cannot be added");
-    // A new entry goes where a look-up that stops at the first empty slot reaches it;
-    // filling a deleted slot on that walk changes no other name's look-up.
-    if (const Walk w = walk(table, name, isName); !w.reaches) {
+    // A new entry goes where the game's walk reaches it; filling a deleted slot on
+    // that walk changes no other name's look-up.
+    if (const HashWalk w = walkHashes(table, hashCount, name); !w.match) {
         if (!w.free)
             fail("the archive's hash table is full");
         table[*w.free] = {nameA, nameB, 0, 0, index};

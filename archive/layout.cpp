@@ -85,25 +85,37 @@ std::optional<uint64_t> View::absolute(int32_t offset) const {
     return static_cast<uint64_t>(pos);
 }
 
-std::optional<size_t> View::find(std::string_view name) const {
-    const uint32_t count = header_.hashCount();
-    if (count == 0 || hashes_.empty())
-        return std::nullopt;
+HashWalk walkHashes(const std::vector<HashEntry>& table, uint32_t count, std::string_view name) {
+    HashWalk w;
+    if (count == 0 || table.empty())
+        return w;
+    // The start slot is masked with count - 1 even when the count is no power of
+    // two; one past the entries present starts at entry 0.
     size_t start = crypt::hashString(name, crypt::kTablePosition) & (count - 1);
-    if (start >= hashes_.size())
+    if (start >= table.size())
         start = 0;
-    if (hashes_[start].block == kEmpty)
-        return std::nullopt;
-    const uint32_t a = crypt::hashString(name, crypt::kNameA);
-    const uint32_t b = crypt::hashString(name, crypt::kNameB);
-    std::optional<size_t> last;
-    for (size_t i = 0; i < hashes_.size(); ++i) {
-        const size_t j = (start + i) % hashes_.size();
-        const HashEntry& e = hashes_[j];
-        if (e.block != kDeleted && e.nameA == a && e.nameB == b && e.locale == 0)
-            last = j;
+    const uint32_t a = crypt::hashString(name, crypt::kNameA), b = crypt::hashString(name, crypt::kNameB);
+    // The walk stops at the first empty slot (a decoy past one is never read) or
+    // back at its start; deleted slots are passed over. Asked for the neutral
+    // language, the game takes the last entry of the name met in any language:
+    // a published map's only chunk entry carries 0x409.
+    for (size_t i = 0; i < table.size(); ++i) {
+        const size_t j = (start + i) % table.size();
+        const HashEntry& e = table[j];
+        if (e.block == kEmpty || e.block == kDeleted) {
+            if (!w.free)
+                w.free = j;
+            if (e.block == kEmpty)
+                break;
+        } else if (e.nameA == a && e.nameB == b) {
+            w.match = j;
+        }
     }
-    return last;
+    return w;
+}
+
+std::optional<size_t> View::find(std::string_view name) const {
+    return walkHashes(hashes_, header_.hashCount(), name).match;
 }
 
 std::optional<size_t> View::usableBlock(size_t hashIndex) const {

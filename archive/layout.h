@@ -56,6 +56,15 @@ struct Header {
 using archive::load32;
 using archive::store32;
 
+// Where the game's look-up of a name goes in a hash table of which `table` holds
+// the entries present (a table may be cut off by the end of the file) and the
+// header declares `count`.
+struct HashWalk {
+    std::optional<size_t> match; // the entry the game takes: the last of the name met
+    std::optional<size_t> free;  // the first deleted or empty slot met: a new entry there is found
+};
+HashWalk walkHashes(const std::vector<HashEntry>& table, uint32_t count, std::string_view name);
+
 class View;
 
 // Where a member's bytes go as they are decoded: put() is called for disjoint

@@ -14,23 +14,6 @@ namespace {
 // one should not make us allocate without bound.
 constexpr uintmax_t kMaxChunkFile = uintmax_t{256} * 1024 * 1024;
 
-// The game's walk. `visit(pos)` sees each 1-based section start and returns
-// true to stop there; the result is that position, or 0 when the walk ends.
-template <typename Visit>
-int64_t walk(std::span<const uint8_t> data, Visit visit) {
-    const int64_t size = static_cast<int64_t>(data.size());
-    std::vector<bool> seen(data.size() + 1, false);
-    int64_t p = 1;
-    while (p >= 1 && size - (p - 1) >= 4) {
-        if (seen[static_cast<size_t>(p)]) return 0;  // a protection's loop
-        seen[static_cast<size_t>(p)] = true;
-        if (visit(p)) return p;
-        if (size - (p - 1) < 8) return 0;
-        p = p + 8 + readLength(data, static_cast<int32_t>(p + 4));
-    }
-    return 0;
-}
-
 } // namespace
 
 std::string normalizeName(std::string_view sectionName) {
@@ -55,21 +38,10 @@ int32_t readLength(std::span<const uint8_t> data, int32_t pos) {
 }
 
 int32_t findSection(std::span<const uint8_t> data, std::string_view name) {
-    const int64_t p = walk(data, [&](int64_t at) {
-        return std::memcmp(data.data() + (at - 1), name.data(), 4) == 0;
-    });
-    return p == 0 ? -1 : static_cast<int32_t>(p + 4);
-}
-
-std::vector<SectionInfo> walkSections(std::span<const uint8_t> data) {
-    std::vector<SectionInfo> out;
-    walk(data, [&](int64_t at) {
-        const auto lengthPos = static_cast<int32_t>(at + 4);
-        out.push_back({std::string(reinterpret_cast<const char*>(data.data() + (at - 1)), 4),
-                       lengthPos, readLength(data, lengthPos)});
-        return false;
-    });
-    return out;
+    const Rope file(data);
+    const GameView view(file);
+    const auto& found = view.of(name);
+    return found.empty() ? -1 : static_cast<int32_t>(view.instances()[found.front()].pos + 5);
 }
 
 namespace {

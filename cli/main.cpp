@@ -24,13 +24,15 @@ constexpr const char* kHelp =
     "Copies one section of a map's scenario chunk file into another map.\n"
     "\n"
     "  copy EDIT SPLICE   build the spliced chunk file in the working folder:\n"
-    "                     EDIT's chunk file with its section NAME replaced by\n"
-    "                     SPLICE's section of that name\n"
+    "                     EDIT's chunk file changed so that the game reads\n"
+    "                     SPLICE's section NAME in it, and the rest as before\n"
     "  save EDIT          put that chunk file into EDIT (run copy first)\n"
     "  undo EDIT          put EDIT back as it was before the last save\n"
     "  splice EDIT SPLICE copy, then save\n"
-    "  sections MAP       list MAP's sections: name, position of the length\n"
-    "                     field (from 1), declared length\n"
+    "  sections MAP       list MAP's sections in the order the game reads them:\n"
+    "                     name, position of the length field (from 1), declared\n"
+    "                     length, what the game does with it; then, for each\n"
+    "                     name found more than once, how many bytes it reads\n"
     "\n"
     "  --section NAME     section to copy (default TILE); give it several times\n"
     "                     to copy several sections in one run, e.g. the terrain:\n"
@@ -84,20 +86,6 @@ int report(const splice::Result& r, const CliFrontEnd& fe) {
     return 1;
 }
 
-std::string printable(const std::string& name) {
-    std::string out;
-    for (unsigned char c : name) {
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            out += static_cast<char>(c);
-        } else {
-            char buf[5];
-            std::snprintf(buf, sizeof buf, "\\x%02X", c);
-            out += buf;
-        }
-    }
-    return out;
-}
-
 int listSections(const std::string& map) {
     std::vector<uint8_t> data;
     try {
@@ -118,8 +106,23 @@ int listSections(const std::string& map) {
         std::cerr << "graftwell-cli: error: " << e.what() << std::endl;
         return 1;
     }
-    for (const auto& s : chunk::walkSections(data))
-        std::cout << printable(s.name) << '\t' << s.lengthPos << '\t' << s.length << '\n';
+    try {
+        const chunk::Rope file(data);
+        const chunk::GameView view(file);
+        for (const chunk::Instance& in : view.instances())
+            std::cout << chunk::printable(in.name) << '\t' << in.pos + 5 << '\t' << in.length << '\t' << chunk::describe(in)
+                      << '\n';
+        for (const std::string& name : view.names()) {
+            const size_t count = view.of(name).size();
+            if (count < 2) continue;
+            const auto loaded = view.loaded(name);
+            std::cout << chunk::printable(name) << ": " << count << " instances, the game reads "
+                      << (loaded ? std::to_string(loaded->size) + " bytes" : std::string("none of them")) << '\n';
+        }
+    } catch (const chunk::ChunkError& e) {
+        std::cerr << "graftwell-cli: error: " << map << ": " << e.what() << std::endl;
+        return 1;
+    }
     return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include "archive.h"
 #include "fileops.h"
+#include "copy.h"
 #include "modFunctions.h"
 #include "platform.h"
 
@@ -47,8 +48,6 @@ Result run(Body body) {
     }
 }
 
-std::string quoted(const std::string& s) { return "\"" + s + "\""; }
-
 // Archive errors on a working copy name the map the user chose instead.
 template <typename F>
 void onCopyOf(const fs::path& copy, const fs::path& map, F f) {
@@ -68,109 +67,52 @@ fs::path chosenMap(const std::string& path, const char* which) {
     return platform::fromUtf8(path);
 }
 
-int32_t checked32(int64_t v, const fs::path& file) {
-    if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
-        throw Refusal(text(file) + ": position " + std::to_string(v) + " is out of the 32-bit range");
-    return static_cast<int32_t>(v);
-}
+// ---- what the game reads --------------------------------------------------
 
-// Bytes grabbed from a working chunk file, held by keeping the file mapped until
-// they are written: copying megabytes out first cost more than writing them.
-struct Piece {
-    chunk::MappedFile file;
-    std::span<const uint8_t> bytes;
-};
+std::string inQuotes(std::string_view s) { return "\"" + chunk::printable(s) + "\""; }
 
-constexpr int64_t kToEnd = -1;
-
-// `count` bytes (or all to the end) from 1-based position `from1`; refused if the
-// file no longer holds them.
-Piece grab(const fs::path& path, int64_t from1, int64_t count) {
-    chunk::MappedFile file(path);
-    const auto data = file.bytes();
-    if (count == kToEnd) count = static_cast<int64_t>(data.size()) - from1 + 1;
-    if (from1 < 1 || count < 0 || from1 - 1 + count > static_cast<int64_t>(data.size()))
-        throw Refusal(text(path) + ": the chunk file changed while it was being read");
-    const auto bytes = data.subspan(static_cast<size_t>(from1 - 1), static_cast<size_t>(count));
-    return {std::move(file), bytes};
-}
-
-// A section's declared data must lie inside its file: a truncated section under
-// a full-length header would shift every section after it.
-void checkSection(const fs::path& file, const std::string& mapLabel, const std::string& name,
-                  int32_t lengthPos, int32_t length, uintmax_t fileSize) {
-    if (length < 0)
-        throw Refusal(mapLabel + ": section " + quoted(name) + " declares a negative length (" +
-                      std::to_string(length) + ") in " + text(file));
-    const int64_t end = static_cast<int64_t>(lengthPos) + 3 + length;  // last byte, 1-based
-    if (end > static_cast<int64_t>(fileSize))
-        throw Refusal(mapLabel + ": section " + quoted(name) + " declares " + std::to_string(length) +
-                      " bytes of data but its chunk file " + text(file) + " ends after " +
-                      std::to_string(fileSize - static_cast<uintmax_t>(lengthPos) - 3) + " of them");
-}
-
-// ---- terrain safety ------------------------------------------------------
-
-struct MapShape {
-    bool hasDim = false, hasEra = false;
-    uint16_t width = 0, height = 0, tileset = 0;
-};
-
-MapShape shapeOf(std::span<const uint8_t> data) {
-    MapShape s;
-    auto u16 = [&](int32_t pos) -> uint16_t {
-        const auto at = static_cast<size_t>(pos - 1);
-        return static_cast<uint16_t>(data[at] | (data[at + 1] << 8));
-    };
-    auto dataOf = [&](const char* name, int32_t need, auto use) {
-        const int32_t at = chunk::findSection(data, name);
-        if (at < 0) return false;
-        const int32_t len = chunk::readLength(data, at);
-        if (len < need || static_cast<int64_t>(at) + 3 + need > static_cast<int64_t>(data.size())) return false;
-        use(at + 4);
-        return true;
-    };
-    s.hasDim = dataOf("DIM ", 4, [&](int32_t d) { s.width = u16(d); s.height = u16(d + 2); });
-    s.hasEra = dataOf("ERA ", 2, [&](int32_t d) { s.tileset = u16(d); });
-    return s;
-}
-
-int32_t fixedSize(const std::string& name) {
-    if (name == "DIM ") return 4;
-    if (name == "ERA ") return 2;
-    if (name == "OWNR" || name == "SIDE") return 12;
-    if (name == "SPRP") return 4;
-    return -1;
+// Why a chunk file holds no section of the name that the game reads.
+std::string noSection(const std::string& mapLabel, const chunk::GameView& view, const std::string& name,
+                      const fs::path& file) {
+    std::string why = mapLabel + " has no section " + inQuotes(name);
+    const auto& found = view.of(name);
+    if (!found.empty()) {
+        const chunk::Instance& in = view.instances()[found.back()];
+        why += " that the game reads: " +
+               (found.size() == 1 ? std::string("its only one ") : "each of its " + std::to_string(found.size()) + " ") +
+               (in.use == chunk::Use::Jump ? "has a negative length"
+                                           : "is shorter than the " + std::to_string(chunk::ruleFor(name).min) +
+                                                 " bytes the game needs");
+        if (found.size() > 1)
+            why += " or has a negative length";
+    }
+    return why + " (its chunk file " + text(file) + ")";
 }
 
 bool isTerrain(const std::string& name) { return name == "MTXM" || name == "TILE" || name == "ISOM"; }
 
-// Sections that the map's dimensions or tileset give meaning to must not move
-// between maps that differ in them; fixed-size sections must keep their size.
-void checkCompatible(FrontEnd& fe, const fs::path& first, const fs::path& second, const std::string& name) {
-    const chunk::MappedFile fa(first), fb(second);
-    const auto a = fa.bytes(), b = fb.bytes();
-    if (const int32_t size = fixedSize(name); size >= 0) {
-        const int32_t at = chunk::findSection(b, name);
-        if (at >= 0 && chunk::readLength(b, at) != size)
-            throw Refusal("the map to splice has a " + quoted(name) + " section of " +
-                          std::to_string(chunk::readLength(b, at)) + " bytes; it must have " +
-                          std::to_string(size));
-    }
+// Terrain is laid out by the map's dimensions and given meaning by its tileset:
+// copied between maps that differ in either, it makes a broken map.
+void checkCompatible(FrontEnd& fe, const chunk::GameView& a, const chunk::GameView& b, const std::string& name) {
     if (!isTerrain(name)) return;
-    const MapShape x = shapeOf(a), y = shapeOf(b);
+    const auto da = chunk::dimensionsOf(a), db = chunk::dimensionsOf(b);
+    const auto ta = chunk::tilesetOf(a), tb = chunk::tilesetOf(b);
     std::string warning;
-    if (x.hasDim && y.hasDim && (x.width != y.width || x.height != y.height))
-        warning = "the maps differ in size: the map to edit is " + std::to_string(x.width) + "x" +
-                  std::to_string(x.height) + ", the map to splice " + std::to_string(y.width) + "x" +
-                  std::to_string(y.height);
-    if (x.hasEra && y.hasEra && x.tileset != y.tileset)
+    if (da && db && !(*da == *db))
+        warning = "the maps differ in size: the map to edit is " + std::to_string(da->width) + "x" +
+                  std::to_string(da->height) + ", the map to splice " + std::to_string(db->width) + "x" +
+                  std::to_string(db->height);
+    if (ta && tb && *ta != *tb)
         warning += std::string(warning.empty() ? "the maps" : "; they also") +
-                   " differ in tileset: the map to edit has tileset " + std::to_string(x.tileset) +
-                   ", the map to splice tileset " + std::to_string(y.tileset);
+                   " differ in tileset: the map to edit has the " + std::string(chunk::tilesetName(*ta)) +
+                   " tileset, the map to splice the " + std::string(chunk::tilesetName(*tb)) + " tileset";
     if (warning.empty()) return;
-    warning = "Copying " + quoted(name) + " between these maps makes a broken map: " + warning + ".";
+    warning = "Copying " + inQuotes(name) + " between these maps makes a broken map: " + warning + ".";
     if (!fe.confirm(warning)) throw Refusal(warning);
+}
+
+void appendSpans(const fs::path& out, const std::vector<std::span<const uint8_t>>& spans) {
+    for (const auto s : spans) fileops::writeFile(out, s, true);
 }
 
 // ---- record of what Copy Section copied -----------------------------------
@@ -254,63 +196,66 @@ void keepForUndo(const WorkFolder& work, const fs::path& map, const Version& bef
 
 // ---- Copy Section ---------------------------------------------------------
 
-// Steps 12 to 30 for one name: `first` with its section replaced by the whole
-// section of the same name from `second`, written to `out`.
+// Steps 12 to 30 for one name: `first` with what the game reads for the name made
+// what it reads in `second`, written to `out` in three parts.
 void spliceOne(FrontEnd& fe, const fs::path& first, const fs::path& second, const fs::path& out) {
-    auto name = [&] { return chunk::normalizeName(fe.sectionName()); };
-    auto status = [&](const char* msg) { fe.setStatus(msg); };
+    const std::string name = chunk::normalizeName(fe.sectionName());
+    const chunk::MappedFile fa(first), fb(second);
+    const chunk::Rope ra(fa.bytes()), rb(fb.bytes());
+    const auto walk = [](const chunk::Rope& r, const fs::path& file) {
+        try {
+            return chunk::GameView(r);
+        } catch (const chunk::ChunkError& e) {
+            throw Refusal(text(file) + ": " + e.what());
+        }
+    };
+    const chunk::GameView edit = walk(ra, first), splice = walk(rb, second);
+    checkCompatible(fe, edit, splice, name);
 
-    const int32_t a1 = modFunctions::GetSectionOffset(first, fe.sectionName());
-    status("Grabbing data from first map...");
-    if (a1 < 0)
-        throw Refusal("the map to edit has no section " + quoted(name()) + " (its chunk file " +
-                      text(first) + ")");
-    Piece leading = grab(first, 1, checked32(int64_t{a1} - 5, first));
+    fe.setStatus("Grabbing data from first map...");
+    if (!edit.loaded(name)) throw Refusal(noSection("the map to edit", edit, name, first));
+    // Everything before the name's first instance stays as it is.
+    uint64_t leading = ra.size();
+    for (const size_t i : edit.of(name)) leading = std::min(leading, edit.instances()[i].pos);
     fe.yield();
 
-    status("Creating temporary chk file...");
+    fe.setStatus("Creating temporary chk file...");
     fileops::writeFile(out, {}, false);
     fe.yield();
 
-    status("Inserting data to temporary chk file...");
-    fileops::writeFile(out, leading.bytes, false);
-    leading = {};
+    fe.setStatus("Inserting data to temporary chk file...");
+    appendSpans(out, ra.spans(0, leading));
     fe.yield();
 
-    status("Checking offset and length of section...");
-    const int32_t a2 = modFunctions::GetSectionOffset(second, fe.sectionName());
-    if (a2 < 0)
-        throw Refusal("the map to splice has no section " + quoted(name()) + " (its chunk file " +
-                      text(second) + ")");
-    const int32_t p2 = checked32(int64_t{a2} - 4, second);
-    const int32_t n2 = modFunctions::GetSectionLength(second, fe.sectionName());
-    checkSection(second, "the map to splice", name(), a2, n2, fs::file_size(second));
+    fe.setStatus("Checking offset and length of section...");
+    if (!splice.loaded(name)) throw Refusal(noSection("the map to splice", splice, name, second));
+    chunk::Copied copied = [&] {
+        try {
+            return chunk::copySection(edit, splice, name);
+        } catch (const chunk::ChunkError& e) {
+            throw Refusal("the map to edit: " + inQuotes(name) + " cannot be copied so that the game reads it: " +
+                          e.what() + " (its chunk file " + text(first) + ")");
+        }
+    }();
     fe.yield();
 
-    status("Grabbing section from second map...");
-    Piece section = grab(second, p2, int64_t{8} + n2);
+    fe.setStatus("Grabbing section from second map...");
+    const auto section = copied.file.spans(leading, copied.sectionEnd);
     fe.yield();
 
-    status("Inserting data to temporary chk file...");
-    fileops::writeFile(out, section.bytes, true);
-    section = {};
+    fe.setStatus("Inserting data to temporary chk file...");
+    appendSpans(out, section);
     fe.yield();
 
-    status("Checking offset and length of rest of file...");
-    const int32_t b1 = modFunctions::GetSectionOffset(first, fe.sectionName());
-    if (b1 < 0)
-        throw Refusal(text(first) + ": section " + quoted(name()) + " is gone from the chunk file");
-    const int32_t n1 = modFunctions::GetSectionLength(first, fe.sectionName());
-    checkSection(first, "the map to edit", name(), b1, n1, fs::file_size(first));
-    const int32_t start = checked32(int64_t{b1} + 4 + n1, first);
+    fe.setStatus("Checking offset and length of rest of file...");
     fe.yield();
 
-    status("Grabbing data from first map...");
-    const Piece trailing = grab(first, start, kToEnd);
+    fe.setStatus("Grabbing data from first map...");
+    const auto rest = copied.file.spans(copied.sectionEnd, copied.file.size());
     fe.yield();
 
-    status("Inserting data to temporary chk file...");
-    fileops::writeFile(out, trailing.bytes, true);
+    fe.setStatus("Inserting data to temporary chk file...");
+    appendSpans(out, rest);
     fe.yield();
 }
 
@@ -342,7 +287,7 @@ Result copyRun(FrontEnd& fe, const WorkFolder& work, const std::vector<std::stri
             for (const auto& n : *names) {
                 const std::string k = chunk::normalizeName(n);
                 if (std::find(normalized.begin(), normalized.end(), k) != normalized.end())
-                    throw Refusal("section " + quoted(k) + " is named twice");
+                    throw Refusal("section " + inQuotes(k) + " is named twice");
                 normalized.push_back(k);
             }
         } else {
@@ -372,7 +317,6 @@ Result copyRun(FrontEnd& fe, const WorkFolder& work, const std::vector<std::stri
         fe.yield();
 
         if (!names) {
-            checkCompatible(fe, work.firstChunk(), work.secondChunk(), chunk::normalizeName(fe.sectionName()));
             spliceOne(fe, work.firstChunk(), work.secondChunk(), work.tempChunk());
         } else {
             for (size_t i = 0; i < normalized.size(); ++i) {
@@ -382,7 +326,6 @@ Result copyRun(FrontEnd& fe, const WorkFolder& work, const std::vector<std::stri
                     fs::rename(work.tempChunk(), work.intermediate());
                     first = work.intermediate();
                 }
-                checkCompatible(one, first, work.secondChunk(), normalized[i]);
                 spliceOne(one, first, work.secondChunk(), work.tempChunk());
             }
         }
@@ -515,9 +458,11 @@ Result undo(FrontEnd& fe, const WorkFolder& work) {
 std::vector<std::string> sectionNames(const fs::path& map) {
     try {
         const auto data = archive::readMember(map, kChunkMember);
+        const chunk::Rope file(data);
+        const chunk::GameView view(file);
         std::vector<std::string> names;
-        for (const auto& s : chunk::walkSections(data))
-            if (std::find(names.begin(), names.end(), s.name) == names.end()) names.push_back(s.name);
+        for (const auto& n : view.names())
+            if (view.loaded(n)) names.push_back(n);
         return names;
     } catch (const std::exception&) {
         return {};

@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QKeyEvent>
+#include <QAbstractItemView>
 #include <QMimeData>
 #include <QShortcut>
 #include <QUrl>
@@ -198,6 +199,8 @@ frmMain::frmMain(std::filesystem::path programFolder, Dialogs dialogs, QWidget* 
     completions_ = new QStringListModel(this);
     auto* completer = new QCompleter(completions_, this);
     completer->setCaseSensitivity(Qt::CaseInsensitive);
+    // The box is four characters wide; the list of names needs room to be read.
+    completer->popup()->setMinimumWidth(px(1500));
     txtSection->setCompleter(completer);
     txtSection->installEventFilter(this);
     connect(txtSection, &QLineEdit::textEdited, this, [this] { refreshCompletions(); });
@@ -295,20 +298,24 @@ bool frmMain::eventFilter(QObject* watched, QEvent* e) {
 
 void frmMain::refreshCompletions() {
     if (busy_) return;
-    const QString path = lblMapEdit->path();
-    const QFileInfo info(path);
-    if (path == kNoMap || !info.isFile() || info.size() > kMaxCompletionRead) {
-        completionsKey_.clear();
-        completions_->setStringList({});
-        return;
+    // Either map's names, as the game reads them; a map too large or not a file offers none.
+    QString key;
+    std::vector<QString> maps;
+    for (const PathLabel* label : {lblMapEdit, lblMapSplice}) {
+        const QString path = label->path();
+        const QFileInfo info(path);
+        if (path == kNoMap || !info.isFile() || info.size() > kMaxCompletionRead) continue;
+        maps.push_back(path);
+        key += path + QLatin1Char('\n') + QString::number(info.size()) + QLatin1Char('\n') +
+               QString::number(info.lastModified().toMSecsSinceEpoch()) + QLatin1Char('\n');
     }
-    const QString key = path + QLatin1Char('\n') + QString::number(info.size()) + QLatin1Char('\n') +
-                        QString::number(info.lastModified().toMSecsSinceEpoch());
-    if (key == completionsKey_) return;
+    if (key == completionsKey_ && !key.isEmpty()) return;
     completionsKey_ = key;
     QStringList names;
-    for (const std::string& n : splice::sectionNames(toLocal(path)))
-        if (printable(n)) names << QString::fromLatin1(n.data(), static_cast<qsizetype>(n.size()));
+    for (const QString& map : maps)
+        for (const std::string& n : splice::sectionNames(toLocal(map)))
+            if (printable(n)) names << QString::fromLatin1(n.data(), static_cast<qsizetype>(n.size()));
+    names.removeDuplicates();
     completions_->setStringList(names);
 }
 

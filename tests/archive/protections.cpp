@@ -32,7 +32,7 @@ Bytes withTable(RawMap& m, uint32_t count, const Fill& fill = {}) {
     m.hashes.assign(count, {});
     fill ? fill(m.hashes, start, chunk, notes) : void(m.hashes[start % count] = entryFor(kChunkName, chunk));
     size_t i = startSlot(kNotesName, count);
-    while (m.hashes[i % count].block != mpq::kEmpty) ++i;
+    while (m.hashes[i % count].block < mpq::kDeleted) ++i;
     m.hashes[i % count] = entryFor(kNotesName, notes);
     m.hashCount = count, m.hashOffset = int32_t(m.bytes.size() - m.headerPos);
     m.blockOffset = m.hashOffset + int32_t(count * 16);
@@ -72,21 +72,31 @@ const std::vector<Protection>& all() {
              b.resize(m.headerPos + m.hashOffset + 4 * 16 + 7);
              return b;
          }},
-        // A decoy found first.
+        // A decoy met first; a deleted slot between is passed over.
         {"LastMatchWins", O{.encrypted = true, .adjustedKey = true}, [](RawMap& m) {
              return withTable(m, 16, [](auto& t, uint32_t s, uint32_t chunk, uint32_t notes) {
-                 t[s] = entryFor(kChunkName, notes), t[(s + 3) % 16] = entryFor(kChunkName, chunk);
+                 t[s] = entryFor(kChunkName, notes), t[(s + 1) % 16].block = mpq::kDeleted;
+                 t[(s + 2) % 16] = entryFor(kChunkName, chunk);
              });
          }},
-        {"DeletedAndForeignLanguageEntriesAfterTheMatch", O{.codec = Codec::Implode}, [](RawMap& m) {
-             return withTable(m, 16, [](auto& t, uint32_t s, uint32_t chunk, uint32_t notes) {
-                 t[s] = entryFor(kChunkName, chunk), t[(s + 1) % 16] = entryFor(kChunkName, mpq::kDeleted);
-                 t[(s + 2) % 16] = entryFor(kChunkName, notes, 0x409);
+        // The only chunk entry carries a language: asked for the neutral one, the game takes it.
+        {"OnlyEntryHasALanguage", O{.codec = Codec::Implode}, [](RawMap& m) {
+             return withTable(m, 16, [](auto& t, uint32_t s, uint32_t chunk, uint32_t) {
+                 t[s] = entryFor(kChunkName, chunk, 0x409);
              });
-         }},
-        // The real entry lies just before the start slot: the scan reaches it last, after wrapping.
-        {"WrappedScanAndMaskedBlockIndex", O{.codec = Codec::Pkware}, [](RawMap& m) {
+         }, true},
+        // The walk stops at an empty slot: the decoy behind it is never read.
+        {"DecoyPastAnEmptySlot", O{.codec = Codec::Pkware}, [](RawMap& m) {
              return withTable(m, 16, [](auto& t, uint32_t s, uint32_t chunk, uint32_t notes) {
+                 t[s] = entryFor(kChunkName, chunk), t[(s + 2) % 16] = entryFor(kChunkName, notes);
+             });
+         }, true},
+        // The real entry lies just before the start slot: the walk reaches it last, after
+        // wrapping over deleted slots.
+        {"WrappedWalkAndMaskedBlockIndex", O{.codec = Codec::Pkware}, [](RawMap& m) {
+             return withTable(m, 16, [](auto& t, uint32_t s, uint32_t chunk, uint32_t notes) {
+                 for (uint32_t k = 1; k < 15; ++k)
+                     t[(s + k) % 16].block = mpq::kDeleted;
                  t[s] = entryFor(kChunkName, notes), t[(s + 15) % 16] = entryFor(kChunkName, chunk | 0x70000000);
              });
          }},

@@ -21,6 +21,7 @@ struct Protection {
     std::string name;                    // a valid test name
     fixtures::MapOptions options;        // of the clean map it starts from
     std::function<Bytes(RawMap&)> patch; // returns the protected map's bytes
+    bool gameOnly = false;               // as made, only the game's look-up finds the real chunk file
 };
 const std::vector<Protection>& all();
 inline void PrintTo(const Protection& p, std::ostream* os) { *os << p.name; }

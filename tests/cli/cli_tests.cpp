@@ -27,7 +27,7 @@ TEST(Cli, CommandsPrintTheirStepsAndExitWithTheirStatus) {
          error + "Copying \"TILE\" between these maps makes a broken map: the maps differ in size: the map to edit is "
                  "8x8, the map to splice 9x8. (use --force to copy anyway)\n"},
         {{"copy", a, gone, "--work-dir", w}, 1, first(kCopySteps, 2), error + gone + ": file not found"},
-        {{"sections", a}, 0, {"DIM \t5\t4", "TILE\t17\t10", "MTXM\t35\t10"}, ""},
+        {{"sections", a}, 0, {"DIM \t5\t4\tused", "TILE\t17\t10\tused", "MTXM\t35\t10\tused"}, ""},
         {{"sections", gone}, 1, {}, error + gone + ": file not found\n"},
         {{"copy", a, b, "--section", "MTXM", "--force", "--work-dir", w}, 0, kCopySteps, "warning: Copying \"MTXM\""},
         {{"save", a, "--work-dir", w}, 0, kSaveSteps, ""},

@@ -104,6 +104,7 @@ struct Case {
     size_t steps;
     std::string error;
     bool saving = false;
+    Sections chunk = {}; // the chunk file made, when not the edit map's with the section replaced
 };
 struct Run : Procedures, ::testing::WithParamInterface<Case> {};
 
@@ -121,7 +122,7 @@ TEST_P(Run, EndsAsExpected) {
     EXPECT_EQ(fe.statuses, first(c.saving ? kSaveSteps : kCopySteps, c.steps));
     ASSERT_EQ(bool(r), c.steps == kCopySteps.size()) << r.error;
     if (r) {
-        EXPECT_EQ(readAll(work.tempChunk()), replaced({c.section}));
+        EXPECT_EQ(readAll(work.tempChunk()), c.chunk.empty() ? replaced({c.section}) : makeChunk(c.chunk));
         return;
     }
     // Paths as on POSIX: C:\a\b is matched as /a/b.
@@ -143,15 +144,31 @@ INSTANTIATE_TEST_SUITE_P(
         {"DecoyInsideData", "TILE", others({{0, {'T', 'I', 'L', 'E', 2, 0, 0, 0, 9, 9}}}), 13, ""},
         {"TerrainOfOtherSizeDeclined", "TILE", kOtherSize, 3,
          "^Copying \"TILE\" between these maps makes a broken map: the maps differ in size: the map to edit is 64x64, "
-         "the map to splice 96x64; they also differ in tileset: the map to edit has tileset 1, the map to splice "
-         "tileset 4.$"},
-        {"FixedSizeOfOtherSize", "DIM", others({{1, {64, 0, 64, 0, 0}}}), 3, "DIM . section of 5 bytes; it must have"},
-        {"MissingInTheMapToEdit", "UNIT", others({}), 4, "^the map to edit has no section .UNIT. .*/scenario1.chk"},
+         "the map to splice 96x64; they also differ in tileset: the map to edit has the space platform tileset, the "
+         "map to splice the jungle tileset.$"},
+        // The game reads only the low 3 bits of ERA (0xB409 is space platform, as 1 is) and the first 4 bytes of DIM.
+        {"TerrainOfTheSameTilesetAndSize", "TILE", others({{1, {64, 0, 64, 0, 7}}, {2, {0x09, 0xB4}}}), 13, "",
+         false, {{"VER ", {205, 0}}, {"DIM ", {64, 0, 64, 0}}, {"ERA ", {1, 0}}, {"TILE", Bytes(70, 4)},
+                 {"MTXM", Bytes(40, 2)}, {"STR ", Bytes(9, 3)}}},
+        {"FixedSizeReadAsTheGameReadsIt", "DIM", others({{1, {96, 0, 64, 0, 0}}}), 13, ""},
+        {"MissingInTheMapToEdit", "UNIT", others({}), 4, "^the map to edit has no section .UNIT. .its chunk file .*/scenario1.chk.$"},
         {"MissingInTheMapToSplice", "STR", others({}), 7, "^the map to splice has no section .STR .*/scenario2.chk"},
-        {"SectionRunningPastItsFile", "TILE", raw(&Recorder::other, {'T', 'I', 'L', 'E', 100, 0, 0, 0, 1, 2}), 7,
-         "^the map to splice: section .TILE. declares 100 bytes of data but .*/scenario2.chk ends after 2 of them$"},
-        {"NegativeLengthInTheMapToEdit", "TILE", raw(&Recorder::edit, {'T', 'I', 'L', 'E', 0xF0, 0xFF, 0xFF, 0xFF}), 10,
-         "^the map to edit: section .TILE. declares a negative length .-16. in /.*/scenario1.chk$"},
+        // The game reads what is there of a section cut off by the end of its file.
+        {"SectionRunningPastItsFile", "TILE", raw(&Recorder::other, {'T', 'I', 'L', 'E', 100, 0, 0, 0, 1, 2}), 13, "",
+         false, {{"VER ", {205, 0}}, {"DIM ", {64, 0, 64, 0}}, {"ERA ", {1, 0}}, {"TILE", {1, 2}},
+                 {"MTXM", Bytes(40, 2)}, {"STR ", Bytes(9, 3)}}},
+        {"NegativeLengthInTheMapToEdit", "TILE", raw(&Recorder::edit, {'T', 'I', 'L', 'E', 0xF0, 0xFF, 0xFF, 0xFF}), 4,
+         "^the map to edit has no section .TILE. that the game reads: its only one has a negative length .its chunk "
+         "file /.*/scenario1.chk.$"},
+        // Terrain drawn from three instances, each over the start of the one before, becomes the other map's.
+        {"RepeatedTerrain", "MTXM",
+         [](Procedures& t) {
+             t.edit.insert(t.edit.begin() + 5, {{"MTXM", Bytes(90, 7)}, {"MTXM", Bytes(10, 8)}});
+             makeMap(t.fe.edit, makeChunk(t.edit));
+         },
+         13, "", false,
+         {{"VER ", {205, 0}}, {"DIM ", {64, 0, 64, 0}}, {"ERA ", {1, 0}}, {"TILE", Bytes(40, 1)},
+          {"MTXM", Bytes(40, 2)}, {"MTXM", {}}, {"MTXM", Bytes(70, 5)}, {"STR ", Bytes(9, 3)}}},
         {"NoMapToSplice", "TILE", [](Procedures& t) { t.fe.other = splice::kNoMapLoaded; }, 1,
          "^no map chosen: pick the map to splice with Browse first$"},
         {"PlainFileNamedTemp", "TILE",
