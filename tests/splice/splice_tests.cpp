@@ -5,6 +5,7 @@
 
 #include <gmock/gmock.h>
 
+#include <fstream>
 #include <regex>
 
 namespace fs = std::filesystem;
@@ -81,6 +82,24 @@ TEST_F(Procedures, CopySectionAndSaveReplaceTheSectionAndKeepTheRest) {
     ASSERT_TRUE(splice::copySections(fe, work, {"MTXM", "TILE"}));
     EXPECT_EQ(readAll(work.tempChunk()), replaced({"MTXM", "TILE"}));
     EXPECT_EQ(splice::copySections(fe, work, {"STR", "TILE", "STR "}).error, "section \"STR \" is named twice");
+}
+
+// A map that another program holds open: where the system will not replace it (Windows), Save says so and
+// changes nothing; elsewhere it goes through. Once the map is closed, Save goes through everywhere.
+TEST_F(Procedures, SaveOfAMapHeldOpenIsRefusedWhereTheSystemBlocksIt) {
+    ASSERT_TRUE(splice::copySection(fe, work));
+    const Bytes before = readAll(fe.edit);
+    {
+        const std::ifstream held(fe.edit, std::ios::binary);
+        const auto r = splice::save(fe, work);
+        EXPECT_EQ(r.error, OPEN_FILES_BLOCK_REPLACE ? fs::weakly_canonical(fe.edit).string() +
+                                                          ": the map is open in another program; close it there "
+                                                          "and save again; nothing was changed"
+                                                    : "");
+        EXPECT_EQ(readAll(fe.edit) == before, bool(OPEN_FILES_BLOCK_REPLACE));
+    }
+    ASSERT_TRUE(splice::save(fe, work));
+    EXPECT_EQ(archive::readMember(fe.edit, kChunkName), replaced({"TILE"}));
 }
 
 // Sections of the map to splice set to new data, or a map of raw chunk bytes (none: no map).
