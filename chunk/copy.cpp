@@ -187,10 +187,6 @@ private:
     std::vector<Change> changes_;
 };
 
-bool whole(const Instance& in) {
-    return in.survives() && in.size == static_cast<uint64_t>(in.length) && in.taken == in.size;
-}
-
 // Attempts are bounded: each one walks the whole file again.
 constexpr size_t kMaxCarriers = 16;
 
@@ -205,9 +201,9 @@ Copied copySection(const GameView& edit, const GameView& splice, std::string_vie
     const std::vector<size_t>& ours = edit.of(name);
     const std::vector<size_t>& theirs = splice.of(name);
 
-    const bool simple = ours.size() == 1 && theirs.size() == 1 && whole(all[ours[0]]) &&
-                        whole(splice.instances()[theirs[0]]);
-    if (!simple && sameBytes(*have, *want)) {
+    // Where either file repeats the name and the view is already the splice map's,
+    // nothing needs to change; a single instance each is always the plain splice.
+    if ((ours.size() > 1 || theirs.size() > 1) && sameBytes(*have, *want)) {
         // Already what the game reads in the map to splice: the file stays as it is.
         Copied same{Rope(), 0};
         same.file.append(edit.file(), 0, edit.file().size());

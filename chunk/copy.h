@@ -16,7 +16,8 @@ struct Copied {
 //
 // Where neither file repeats the name and the game reads its one instance whole,
 // the result is edit's bytes before its section, splice's whole section and edit's
-// bytes after it. Otherwise one instance takes the copied data and the instances
+// bytes after it. Where either repeats it and the views are already the same, it
+// is edit unchanged. Otherwise one instance takes the copied data and the instances
 // the game would still take something from are emptied or removed; the walk to
 // every other section is kept, jumps that cross a changed section included. No
 // byte before the name's first instance changes.

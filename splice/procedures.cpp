@@ -7,6 +7,7 @@
 #include "platform.h"
 
 #include <algorithm>
+#include <charconv>
 #include <fstream>
 #include <limits>
 #include <new>
@@ -25,6 +26,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A refusal the user chose or can expect; the status line already says so.
+class Quiet : public Refusal {
+public:
+    using Refusal::Refusal;
+};
+
 // Paths in messages and records, as UTF-8.
 std::string text(const fs::path& p) { return platform::toUtf8(p); }
 
@@ -35,6 +42,8 @@ Result run(Body body) {
     try {
         body();
         return {};
+    } catch (const Quiet& e) {
+        return {false, e.what(), true};
     } catch (const std::bad_alloc&) {
         return {false, "out of memory"};
     } catch (const fs::filesystem_error& e) {
@@ -108,19 +117,30 @@ void checkCompatible(FrontEnd& fe, const chunk::GameView& a, const chunk::GameVi
                    " tileset, the map to splice the " + std::string(chunk::tilesetName(*tb)) + " tileset";
     if (warning.empty()) return;
     warning = "Copying " + inQuotes(name) + " between these maps makes a broken map: " + warning + ".";
-    if (!fe.confirm(warning)) throw Refusal(warning);
+    if (!fe.confirm(warning)) throw Quiet(warning);
 }
 
 void appendSpans(const fs::path& out, const std::vector<std::span<const uint8_t>>& spans) {
     for (const auto s : spans) fileops::writeFile(out, s, true);
 }
 
-// ---- record of what Copy Section copied -----------------------------------
+// ---- versions of files, and the record of what Copy Section copied --------
+
+// A version of a file by its content: a touched but unchanged map is the same version.
+struct Version {
+    uintmax_t size = 0;
+    uint64_t hash = 0;
+    bool operator==(const Version&) const = default;
+};
+
+Version versionOf(const fileops::Stamp& s) { return {s.size, s.hash}; }
+Version versionOf(const fs::path& p) { return versionOf(fileops::stampOf(p)); }
 
 struct Record {
-    std::string map;
-    fileops::Stamp mapStamp;
-    fileops::Stamp chunkStamp;
+    std::string map, spliceMap;        // as canonical paths
+    std::vector<std::string> sections; // normalized
+    Version copied;                    // the map as Copy Section copied it
+    Version chunk;                     // the temporary chunk file it made
 };
 
 fs::path canonicalMap(const fs::path& p) { return fs::weakly_canonical(fs::absolute(p)); }
@@ -133,35 +153,44 @@ void writeAtomically(const fs::path& path, const std::string& s) {
     fs::rename(tmp, path);
 }
 
+// Section names are any four bytes: the record keeps them in hex.
+std::string hexOf(const std::string& name) {
+    std::ostringstream out;
+    for (const unsigned char c : name) out << std::hex << (c >> 4) << (c & 15);
+    return out.str();
+}
+
 void writeRecord(const WorkFolder& work, const Record& r) {
     std::ostringstream out;
-    out << "graftwell-record 2\n" << r.map << '\n'
-        << r.mapStamp.size << ' ' << r.mapStamp.mtimeNs << ' ' << r.mapStamp.hash << '\n'
-        << r.chunkStamp.size << ' ' << r.chunkStamp.mtimeNs << ' ' << r.chunkStamp.hash << '\n';
+    out << "graftwell-record 3\n" << r.map << '\n' << r.spliceMap << '\n' << r.sections.size();
+    for (const auto& n : r.sections) out << ' ' << hexOf(n);
+    out << '\n' << r.copied.size << ' ' << r.copied.hash << '\n' << r.chunk.size << ' ' << r.chunk.hash << '\n';
     writeAtomically(work.record(), out.str());
 }
 
 bool readRecord(const WorkFolder& work, Record& r) {
     std::ifstream in(work.record());
     std::string magic;
-    if (!std::getline(in, magic) || magic != "graftwell-record 2") return false;
-    if (!std::getline(in, r.map)) return false;
-    in >> r.mapStamp.size >> r.mapStamp.mtimeNs >> r.mapStamp.hash >> r.chunkStamp.size >>
-        r.chunkStamp.mtimeNs >> r.chunkStamp.hash;
-    return static_cast<bool>(in);
+    if (!std::getline(in, magic) || magic != "graftwell-record 3") return false;
+    if (!std::getline(in, r.map) || !std::getline(in, r.spliceMap)) return false;
+    size_t count = 0;
+    in >> count;
+    for (size_t i = 0; i < count && i < 64 && in; ++i) {
+        std::string hex;
+        in >> hex;
+        std::string name;
+        for (size_t k = 0; k + 1 < hex.size(); k += 2) {
+            unsigned byte = 0;
+            if (std::from_chars(hex.data() + k, hex.data() + k + 2, byte, 16).ec != std::errc()) return false;
+            name += static_cast<char>(byte);
+        }
+        r.sections.push_back(name);
+    }
+    in >> r.copied.size >> r.copied.hash >> r.chunk.size >> r.chunk.hash;
+    return static_cast<bool>(in) && r.sections.size() == count;
 }
 
 // ---- what undoing the last Save needs --------------------------------------
-
-// A version of a map by its content: a touched but unchanged map is the same version.
-struct Version {
-    uintmax_t size = 0;
-    uint64_t hash = 0;
-    bool operator==(const Version&) const = default;
-};
-
-Version versionOf(const fileops::Stamp& s) { return {s.size, s.hash}; }
-Version versionOf(const fs::path& p) { return versionOf(fileops::stampOf(p)); }
 
 struct UndoRecord {
     std::string map;
@@ -276,7 +305,8 @@ private:
 };
 
 Result copyRun(FrontEnd& fe, const WorkFolder& work, const std::vector<std::string>* names) {
-    return run([&] {
+    bool cleaned = false;
+    Result result = run([&] {
         fe.setStatus("Deleting temp files...");
         // Refuse what cannot work before the working folder is touched.
         chosenMap(fe.mapEditPath(), "map to edit");
@@ -294,6 +324,7 @@ Result copyRun(FrontEnd& fe, const WorkFolder& work, const std::vector<std::stri
             chunk::normalizeName(fe.sectionName());
         }
         work.cleanUp();
+        cleaned = true;
         work.ensureFolder();
         fe.yield();
 
@@ -332,11 +363,48 @@ Result copyRun(FrontEnd& fe, const WorkFolder& work, const std::vector<std::stri
 
         Record r;
         r.map = text(canonicalMap(editMap));
-        r.mapStamp = stamp;
-        r.chunkStamp = fileops::stampOf(work.tempChunk());
+        r.spliceMap = text(canonicalMap(spliceMap));
+        r.sections = names ? normalized : std::vector<std::string>{chunk::normalizeName(fe.sectionName())};
+        r.copied = versionOf(stamp);
+        r.chunk = versionOf(work.tempChunk());
         writeRecord(work, r);
         fe.setStatus("Done!");
     });
+    if (!cleaned) return result;
+    // A declined warning leaves the last Copy Section's files as they were, ready for Save.
+    try {
+        if (result.quiet) {
+            work.restorePrevious();
+            fe.setStatus("Copy Section cancelled.");
+        } else {
+            work.dropPrevious();
+        }
+    } catch (const std::exception&) {
+        if (result.quiet) fe.setStatus("Copy Section cancelled: run Copy Section again before Save.");
+    }
+    return result;
+}
+
+// What Copy Section copied and what the front end shows now, when they differ.
+std::optional<std::string> stale(FrontEnd& fe, const Record& r) {
+    const auto shown = fe.shownInputs();
+    if (!shown) return std::nullopt;
+    const auto names = [](const std::vector<std::string>& list) {
+        std::string out;
+        for (const auto& n : list) out += (out.empty() ? "" : ", ") + inQuotes(n);
+        return out;
+    };
+    std::vector<std::string> sections;
+    try {
+        for (const auto& n : shown->sections) sections.push_back(chunk::normalizeName(n));
+    } catch (const chunk::ChunkError&) {
+        sections = shown->sections;
+    }
+    std::string splice = shown->spliceMap;
+    if (splice != kNoMapLoaded && !splice.empty()) splice = text(canonicalMap(splice));
+    if (splice == r.spliceMap && sections == r.sections) return std::nullopt;
+    return "Copy Section copied " + names(r.sections) + " from " + r.spliceMap + ", but the window now shows " +
+           names(shown->sections) + " from " + shown->spliceMap;
 }
 
 // ---- Save -----------------------------------------------------------------
@@ -381,24 +449,34 @@ Result save(FrontEnd& fe, const WorkFolder& work) {
                           " does not say which map Copy Section copied" + again);
         if (r.map != text(map))
             throw Refusal("the working files were made for " + r.map + ", not for " + text(map) + again);
+        if (const auto why = stale(fe, r))
+            throw Refusal(*why + ": run Copy Section again; nothing was changed");
         if (!fs::exists(map))
             throw Refusal(text(map) + ": the map is gone since Copy Section" + again);
-        // A map equal to the working copy is one this Save wrote before it was cut
-        // short (killed after the rename): going on finishes that Save.
-        const fileops::Stamp now = fileops::stampOf(map);
-        if (!(now == r.mapStamp) &&
-            !(now.size == fs::file_size(work.editCopy()) && now.hash == fileops::hashFile(work.editCopy())))
+        // The map as Copy Section copied it, or as a Save wrote it (the working copy:
+        // also after a Save cut short past its rename), whatever its modification time.
+        const Version now = versionOf(map);
+        if (!(now == r.copied) && !(now == versionOf(work.editCopy())))
             throw Refusal(text(map) + ": the map has changed on disk since Copy Section" + again);
-        if (!(fileops::stampOf(work.tempChunk()) == r.chunkStamp))
+        if (!(versionOf(work.tempChunk()) == r.chunk))
             throw Refusal(text(work.tempChunk()) + ": the temporary chunk file has changed since Copy Section" + again);
-        checkWritable(map);
 
-        onCopyOf(work.editCopy(), map, [&] { archive::add(work.editCopy(), work.tempChunk(), kChunkMember); });
-        if (archive::readMember(work.editCopy(), kChunkMember) != chunk::readFile(work.tempChunk()))
-            throw Refusal(text(work.editCopy()) +
-                          ": the chunk file read back from the working copy differs from " +
-                          text(work.tempChunk()) + "; the map was not changed");
-        keepForUndo(work, map, versionOf(now));
+        // A map that already holds this chunk file is left as it is, and nothing is kept for undo.
+        const std::vector<uint8_t> made = chunk::readFile(work.tempChunk());
+        bool unchanged = false;
+        try {
+            unchanged = archive::readMember(map, kChunkMember) == made;
+        } catch (const archive::ArchiveError&) {
+        }
+        if (!unchanged) {
+            checkWritable(map);
+            onCopyOf(work.editCopy(), map, [&] { archive::add(work.editCopy(), work.tempChunk(), kChunkMember); });
+            if (archive::readMember(work.editCopy(), kChunkMember) != made)
+                throw Refusal(text(work.editCopy()) +
+                              ": the chunk file read back from the working copy differs from " +
+                              text(work.tempChunk()) + "; the map was not changed");
+            keepForUndo(work, map, now);
+        }
         fe.yield();
 
         // The old map is replaced, not deleted, in the next step: it stays
@@ -407,15 +485,11 @@ Result save(FrontEnd& fe, const WorkFolder& work) {
         const fs::path target = canonicalMap(chosenMap(fe.mapEditPath(), "map to edit"));
         if (target != map)
             throw Refusal("the map to edit changed during Save; nothing was changed");
-        checkWritable(target);
+        if (!unchanged) checkWritable(target);
         fe.yield();
 
         fe.setStatus("Copying modified map...");
-        fileops::replaceAtomically(work.editCopy(), target);
-        // The saved map is now the one the working files belong to, so a
-        // second Save after the same Copy Section is accepted.
-        r.mapStamp = fileops::stampOf(target);
-        writeRecord(work, r);
+        if (!unchanged) fileops::replaceAtomically(work.editCopy(), target);
         fe.yield();
 
         fe.setStatus("Save successful!");
@@ -427,17 +501,21 @@ Result undo(FrontEnd& fe, const WorkFolder& work) {
         fe.setStatus("Restoring map from before last save...");
         const fs::path map = canonicalMap(chosenMap(fe.mapEditPath(), "map to edit"));
         const std::string unchanged = "; nothing was changed";
+        // Nothing to undo is no failure: the status line says so.
+        const auto nothing = [&](const std::string& why) {
+            fe.setStatus("Nothing to undo.");
+            throw Quiet(why + unchanged);
+        };
         UndoRecord u;
         if (!readUndoRecord(work, u) || !fs::is_regular_file(work.undoCopy()))
-            throw Refusal("the working folder " + text(work.folder()) + " holds no Save to undo" + unchanged);
+            nothing("the working folder " + text(work.folder()) + " holds no Save to undo");
         if (u.map != text(map))
-            throw Refusal("the last Save kept in the working folder was of " + u.map + ", not of " + text(map) +
-                          unchanged);
+            nothing("the last Save kept in the working folder was of " + u.map + ", not of " + text(map));
         if (!fs::exists(map))
             throw Refusal(text(map) + ": the map is gone since the last Save" + unchanged);
         const Version now = versionOf(map);
         if (now == u.before)
-            throw Refusal(text(map) + ": the map is already as it was before the last Save" + unchanged);
+            nothing(text(map) + ": the map is already as it was before the last Save");
         if (!(now == u.after))
             throw Refusal(text(map) + ": the map has changed on disk since the last Save" + unchanged);
         if (!(versionOf(work.undoCopy()) == u.before))

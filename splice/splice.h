@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,12 @@ namespace splice {
 inline constexpr std::string_view kNoMapLoaded = "No map loaded.";
 inline constexpr std::string_view kChunkMember = "staredit\\scenario.chk";
 inline constexpr std::string_view kDefaultSection = "TILE";
+
+// What Copy Section copied, besides the map to edit.
+struct CopyInputs {
+    std::string spliceMap;
+    std::vector<std::string> sections;
+};
 
 // What a procedure needs of its front end. Values are read afresh at each use.
 class FrontEnd {
@@ -26,13 +33,20 @@ public:
     virtual void yield() = 0;
     // A warning that the job would likely break the map; true means go on.
     virtual bool confirm(const std::string& warning) = 0;
+    // The map to splice and section the front end shows now. Save refuses when they
+    // differ from what Copy Section copied, so that it never writes what is not
+    // shown; a front end that shows none (a command naming only the map) gives nothing.
+    virtual std::optional<CopyInputs> shownInputs() { return std::nullopt; }
 };
 
 // How a procedure ended. On failure the status line keeps the failing step's
-// message and `error` says which file and what is wrong.
+// message and `error` says which file and what is wrong. A quiet failure is one
+// the user chose or can expect (a declined warning, nothing to undo): the status
+// line says so, and a window shows no error for it.
 struct Result {
     bool ok = true;
     std::string error;
+    bool quiet = false;
     explicit operator bool() const { return ok; }
 };
 
@@ -55,9 +69,15 @@ public:
     // Copy Section leaves both: a Save stays undoable while another copy is tried.
     std::filesystem::path undoCopy() const;     // temp/~undo.map
     std::filesystem::path undoRecord() const;   // temp/~undo.txt
+    std::filesystem::path previous() const;     // temp/~previous: the last run's files, set aside
 
-    // Deletes the working files that are ordinary files; anything else is left.
+    // Sets the working files that are ordinary files aside in previous(), so that a
+    // run the user cancels can put them back; anything else is left.
     void cleanUp() const;
+    // Puts the files set aside back in place of the run's own.
+    void restorePrevious() const;
+    // Deletes the files set aside.
+    void dropPrevious() const;
     // Creates "temp" unless something of that name exists.
     void ensureFolder() const;
 

@@ -2,6 +2,9 @@
 
 #include "platform.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace fs = std::filesystem;
 
 namespace splice {
@@ -20,12 +23,39 @@ fs::path WorkFolder::intermediate() const { return folder() / "~scenarioy.chk"; 
 fs::path WorkFolder::undoCopy() const { return folder() / "~undo.map"; }
 fs::path WorkFolder::undoRecord() const { return folder() / "~undo.txt"; }
 
+fs::path WorkFolder::previous() const { return folder() / "~previous"; }
+
+namespace {
+// The record first: without it Save refuses half-rebuilt files.
+std::vector<fs::path> runFiles(const WorkFolder& w) {
+    return {w.record(), w.editCopy(), w.spliceCopy(), w.firstChunk(), w.secondChunk(), w.tempChunk(), w.intermediate()};
+}
+bool isFile(const fs::path& p) { return fs::is_regular_file(fs::symlink_status(p)); }
+} // namespace
+
 void WorkFolder::cleanUp() const {
-    // The record goes first: without it Save refuses the half-rebuilt files.
-    for (const fs::path& p : {record(), editCopy(), spliceCopy(), firstChunk(), secondChunk(),
-                              tempChunk(), intermediate()}) {
-        if (fs::is_regular_file(fs::symlink_status(p))) fs::remove(p);
+    dropPrevious();
+    for (const fs::path& p : runFiles(*this)) {
+        if (!isFile(p)) continue;
+        fs::create_directory(previous());
+        fs::rename(p, previous() / p.filename());
     }
+}
+
+void WorkFolder::restorePrevious() const {
+    if (!fs::is_directory(fs::symlink_status(previous()))) return;
+    auto files = runFiles(*this);
+    for (const fs::path& p : files)
+        if (isFile(p)) fs::remove(p);
+    // The record last, once the files it describes are back.
+    std::reverse(files.begin(), files.end());
+    for (const fs::path& p : files)
+        if (isFile(previous() / p.filename())) fs::rename(previous() / p.filename(), p);
+    dropPrevious();
+}
+
+void WorkFolder::dropPrevious() const {
+    if (fs::is_directory(fs::symlink_status(previous()))) fs::remove_all(previous());
 }
 
 void WorkFolder::ensureFolder() const {

@@ -69,7 +69,6 @@ PathLabel::PathLabel(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
     setWordWrap(true);
-    setAcceptDrops(true);
     QPalette pal = palette();
     pal.setColor(QPalette::WindowText, greyText(pal));
     setPalette(pal);
@@ -85,22 +84,18 @@ void PathLabel::setPath(const QString& path) {
     setToolTip(path == kNoMap ? QString() : path);
 }
 
-static QString droppedFile(const QMimeData* m) {
-    if (!m || !m->hasUrls() || m->urls().size() != 1) return {};
-    const QUrl u = m->urls().front();
-    return u.isLocalFile() ? u.toLocalFile() : QString();
+namespace {
+
+// The one local file being dragged, or nothing. The data is asked for once: a
+// source may answer the first request and not the next.
+QString droppedFile(const QMimeData* m) {
+    if (!m) return {};
+    const QList<QUrl> urls = m->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile()) return {};
+    return urls.front().toLocalFile();
 }
 
-void PathLabel::dragEnterEvent(QDragEnterEvent* e) {
-    if (!droppedFile(e->mimeData()).isEmpty()) e->acceptProposedAction();
-}
-
-void PathLabel::dropEvent(QDropEvent* e) {
-    const QString file = droppedFile(e->mimeData());
-    if (file.isEmpty()) return;
-    e->acceptProposedAction();
-    if (onDrop) onDrop(file);
-}
+} // namespace
 
 // ---- frmMain ----------------------------------------------------------------
 
@@ -113,6 +108,7 @@ frmMain::frmMain(std::filesystem::path programFolder, Dialogs dialogs, QWidget* 
     setWindowIcon(appIcon());
     setFont(windowFont());
     setFixedSize(px(4110), px(3990));
+    setAcceptDrops(true);
 
     auto label = [this](const char* name, const QString& text, QRect geometry, bool bold) {
         auto* l = new QLabel(text, this);
@@ -137,9 +133,6 @@ frmMain::frmMain(std::filesystem::path programFolder, Dialogs dialogs, QWidget* 
         auto* l = new PathLabel(this);
         l->setObjectName(QLatin1String(name));
         l->setGeometry(geometry);
-        l->onDrop = [this, l](const QString& file) {
-            if (!busy_) pick(l, file);
-        };
         return l;
     };
     auto button = [this](const char* name, const QString& text, QRect geometry) {
@@ -223,8 +216,12 @@ std::string frmMain::sectionName() { return toSectionBytes(txtSection->text()); 
 void frmMain::setStatus(const std::string& text) {
     const QString s = QString::fromUtf8(text);
     lblStatus->setText(s);
-    lblStatus->setToolTip(s);
+    lblStatus->setToolTip(s + QStringLiteral("\n\nCtrl+Z undoes the last Save."));
     emit statusChanged(s);
+}
+
+std::optional<splice::CopyInputs> frmMain::shownInputs() {
+    return splice::CopyInputs{mapSplicePath(), {sectionName()}};
 }
 
 void frmMain::yield() {
@@ -264,7 +261,8 @@ void frmMain::runProcedure(const QString& what,
         r = {false, e.what()};
     }
     busy_ = false;
-    if (!r)
+    // A declined warning or nothing to undo is told by the status line alone.
+    if (!r && !r.quiet)
         dialogs_.showError(this, productCaption(),
                            what + QStringLiteral(" failed:\n\n") + QString::fromUtf8(r.error));
     if (closePending_) close();
@@ -285,6 +283,34 @@ void frmMain::closeEvent(QCloseEvent* e) {
         return;
     }
     e->accept();
+}
+
+PathLabel* frmMain::rowAt(QPoint pos) const {
+    const auto row = [](QWidget* heading, QWidget* path, QWidget* browse) {
+        return heading->geometry().united(path->geometry()).united(browse->geometry());
+    };
+    if (row(lblGeneral[0], lblMapEdit, btnMapEdit).contains(pos)) return lblMapEdit;
+    if (row(lblGeneral[1], lblMapSplice, btnMapSplice).contains(pos)) return lblMapSplice;
+    return nullptr;
+}
+
+void frmMain::dragEnterEvent(QDragEnterEvent* e) {
+    if (!busy_ && !droppedFile(e->mimeData()).isEmpty()) e->acceptProposedAction();
+}
+
+void frmMain::dragMoveEvent(QDragMoveEvent* e) {
+    if (rowAt(e->position().toPoint()))
+        e->acceptProposedAction();
+    else
+        e->ignore();
+}
+
+void frmMain::dropEvent(QDropEvent* e) {
+    PathLabel* target = rowAt(e->position().toPoint());
+    const QString file = droppedFile(e->mimeData());
+    if (busy_ || !target || file.isEmpty()) return;
+    e->acceptProposedAction();
+    pick(target, file);
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* e) {

@@ -30,18 +30,12 @@ struct Dialogs {
     static Dialogs standard();
 };
 
-// A path label: shows a map path (wrapped at its separators) and accepts a
-// dropped map file.
+// A path label: shows a map path, wrapped at its separators.
 class PathLabel : public QLabel {
 public:
     explicit PathLabel(QWidget* parent);
     QString path() const { return path_; }
     void setPath(const QString& path);
-    std::function<void(const QString&)> onDrop;
-
-protected:
-    void dragEnterEvent(QDragEnterEvent* e) override;
-    void dropEvent(QDropEvent* e) override;
 
 private:
     QString path_;
@@ -77,6 +71,7 @@ public:
     void setStatus(const std::string& text) override;
     void yield() override;
     bool confirm(const std::string& warning) override;
+    std::optional<splice::CopyInputs> shownInputs() override;
 
 signals:
     void statusChanged(const QString& text);
@@ -84,6 +79,10 @@ signals:
 protected:
     void closeEvent(QCloseEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
+    // A map file dropped anywhere on a map's row (heading, path, Browse) is picked for it.
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dragMoveEvent(QDragMoveEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
 
 private:
     void browse(PathLabel* target);
@@ -91,6 +90,7 @@ private:
     void runProcedure(const QString& what, splice::Result (*procedure)(splice::FrontEnd&, const splice::WorkFolder&));
     void showAbout();
     void refreshCompletions();
+    PathLabel* rowAt(QPoint pos) const;
 
     splice::WorkFolder work_;
     Dialogs dialogs_;

@@ -75,9 +75,9 @@ TEST_F(Procedures, CopySectionAndSaveReplaceTheSectionAndKeepTheRest) {
     }
     writeAll(work.extracted(), {1});
     work.cleanUp();
-    // What the last Save keeps for undo outlives the clean-up, as does any file not of ours.
-    EXPECT_EQ(std::distance(fs::directory_iterator(work.folder()), {}), 3);
-    EXPECT_TRUE(fs::exists(work.undoCopy()) && fs::exists(work.undoRecord()));
+    // The run's files are set aside; what the last Save keeps for undo stays, as does any file not of ours.
+    EXPECT_EQ(std::distance(fs::directory_iterator(work.folder()), {}), 4);
+    EXPECT_TRUE(fs::exists(work.undoCopy()) && fs::exists(work.undoRecord()) && !fs::exists(work.editCopy()));
     // Several names in turn; one given twice is refused.
     ASSERT_TRUE(splice::copySections(fe, work, {"MTXM", "TILE"}));
     EXPECT_EQ(readAll(work.tempChunk()), replaced({"MTXM", "TILE"}));
@@ -102,6 +102,27 @@ TEST_F(Procedures, SaveOfAMapHeldOpenIsRefusedWhereTheSystemBlocksIt) {
     EXPECT_EQ(archive::readMember(fe.edit, kChunkName), replaced({"TILE"}));
 }
 
+// Save goes by content: a touched map, or one an undo put back, is the one Copy Section copied. A Save that would
+// change nothing leaves the map as it is, modification time included, and keeps nothing to undo.
+TEST_F(Procedures, SaveComparesContentAndLeavesAMapThatHoldsTheChunkUntouched) {
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    ASSERT_TRUE(splice::copySection(fe, work));
+    fs::last_write_time(fe.edit, old);
+    ASSERT_TRUE(splice::save(fe, work));
+    const Bytes saved = readAll(fe.edit);
+    ASSERT_TRUE(splice::undo(fe, work) && splice::save(fe, work));
+    EXPECT_EQ(readAll(fe.edit), saved);
+
+    fe.other = fe.edit;
+    ASSERT_TRUE(splice::copySection(fe, work));
+    fs::last_write_time(fe.edit, old);
+    fs::remove(work.undoRecord());
+    fe.statuses.clear();
+    ASSERT_TRUE(splice::save(fe, work));
+    EXPECT_EQ(fe.statuses, kSaveSteps);
+    EXPECT_TRUE(readAll(fe.edit) == saved && fs::last_write_time(fe.edit) == old && !fs::exists(work.undoRecord()));
+}
+
 // Sections of the map to splice set to new data, or a map of raw chunk bytes (none: no map).
 std::function<void(Procedures&)> others(std::vector<std::pair<size_t, Bytes>> sections) {
     return [=](Procedures& t) {
@@ -116,7 +137,8 @@ std::function<void(Procedures&)> raw(std::string Recorder::*map, Bytes chunk) {
 
 // A change to the maps before Copy Section (or, `saving`, between it and Save) and how the run then ends: with
 // the whole chunk file, or at its step with the reason (a regular expression). A failed run changes neither the
-// map nor its working copy, and Save then refuses.
+// map nor its working copy, and Save then refuses; a declined warning is quiet and leaves the last Copy Section's
+// files for Save.
 struct Case {
     std::string name, section;
     std::function<void(Procedures&)> change;
@@ -124,21 +146,25 @@ struct Case {
     std::string error;
     bool saving = false;
     Sections chunk = {}; // the chunk file made, when not the edit map's with the section replaced
+    bool declined = false;
 };
 struct Run : Procedures, ::testing::WithParamInterface<Case> {};
 
 TEST_P(Run, EndsAsExpected) {
     const Case& c = GetParam();
     fe.section = c.section;
-    if (c.saving) {
+    if (c.saving || c.declined) {
         ASSERT_TRUE(splice::copySection(fe, work));
     }
+    const Bytes copied = c.declined ? readAll(work.tempChunk()) : Bytes{};
     c.change(*this);
     const auto snapshot = [](const fs::path& p) { return fs::exists(p) ? readAll(p) : Bytes{'-'}; };
     const Bytes map = snapshot(dir / "edit.scm"), workCopy = snapshot(work.editCopy());
     fe.statuses.clear();
     const auto r = c.saving ? splice::save(fe, work) : splice::copySection(fe, work);
-    EXPECT_EQ(fe.statuses, first(c.saving ? kSaveSteps : kCopySteps, c.steps));
+    Strings statuses = first(c.saving ? kSaveSteps : kCopySteps, c.steps);
+    if (c.declined) statuses.push_back("Copy Section cancelled.");
+    EXPECT_EQ(fe.statuses, statuses);
     ASSERT_EQ(bool(r), c.steps == kCopySteps.size()) << r.error;
     if (r) {
         EXPECT_EQ(readAll(work.tempChunk()), c.chunk.empty() ? replaced({c.section}) : makeChunk(c.chunk));
@@ -148,9 +174,11 @@ TEST_P(Run, EndsAsExpected) {
     std::string error = std::regex_replace(r.error, std::regex(R"(\b[A-Z]:\\)"), "/");
     std::replace(error.begin(), error.end(), '\\', '/');
     EXPECT_THAT(error, ::testing::ContainsRegex(c.error));
+    EXPECT_EQ(r.quiet, c.declined);
     EXPECT_TRUE(c.saving || c.steps > 1 || !fs::exists(work.folder())) << "refused, yet the working folder was touched";
-    EXPECT_TRUE(c.saving || !splice::save(fe, work)) << "Save took the files of a failed Copy Section";
     EXPECT_TRUE(snapshot(dir / "edit.scm") == map && (!c.saving || snapshot(work.editCopy()) == workCopy));
+    EXPECT_EQ(c.saving || bool(splice::save(fe, work)), c.declined || c.saving) << "Save after a failed Copy Section";
+    EXPECT_TRUE(!c.declined || archive::readMember(fe.edit, kChunkName) == copied);
 }
 
 const auto kOtherSize = others({{1, {96, 0, 64, 0}}, {2, {4, 0}}});
@@ -164,7 +192,8 @@ INSTANTIATE_TEST_SUITE_P(
         {"TerrainOfOtherSizeDeclined", "TILE", kOtherSize, 3,
          "^Copying \"TILE\" between these maps makes a broken map: the maps differ in size: the map to edit is 64x64, "
          "the map to splice 96x64; they also differ in tileset: the map to edit has the space platform tileset, the "
-         "map to splice the jungle tileset.$"},
+         "map to splice the jungle tileset.$",
+         false, {}, true},
         // The game reads only the low 3 bits of ERA (0xB409 is space platform, as 1 is) and the first 4 bytes of DIM.
         {"TerrainOfTheSameTilesetAndSize", "TILE", others({{1, {64, 0, 64, 0, 7}}, {2, {0x09, 0xB4}}}), 13, "",
          false, {{"VER ", {205, 0}}, {"DIM ", {64, 0, 64, 0}}, {"ERA ", {1, 0}}, {"TILE", Bytes(70, 4)},
@@ -265,18 +294,20 @@ TEST_P(Undo, IsRefusedWhenTheMapChangedOrTheWorkingFilesAreAnotherMapsAndOtherwi
     copyAndSave(1);
     ASSERT_TRUE(splice::save(fe, work));
     const Bytes saved = readAll(map), kept = readAll(work.undoCopy());
-    const std::vector<std::pair<std::function<void()>, std::string>> cases = {
-        {[&] { fe.edit = (dir / "other0.scm").string(); }, "was of " + fs::weakly_canonical(map).string()},
-        {[&] { writeAll(map, Bytes(saved.begin(), saved.end() - 1)); }, "changed on disk since the last Save"},
-        {[&] { writeAll(map, original); }, "already as it was before the last Save"},
-        {[&] { writeAll(work.undoCopy(), saved); }, "the kept copy of the map is damaged"},
-        {[&] { fs::remove(map); }, "the map is gone"},
+    // Nothing to undo for this map is said in the status line; the rest are failures.
+    const Strings failed = {"Restoring map from before last save..."}, nothing = {failed[0], "Nothing to undo."};
+    const std::vector<std::tuple<std::function<void()>, std::string, Strings>> cases = {
+        {[&] { fe.edit = (dir / "other0.scm").string(); }, "was of " + fs::weakly_canonical(map).string(), nothing},
+        {[&] { writeAll(map, Bytes(saved.begin(), saved.end() - 1)); }, "changed on disk since the last Save", failed},
+        {[&] { writeAll(map, original); }, "already as it was before the last Save", nothing},
+        {[&] { writeAll(work.undoCopy(), saved); }, "the kept copy of the map is damaged", failed},
+        {[&] { fs::remove(map); }, "the map is gone", failed},
     };
-    for (const auto& [spoil, why] : cases) {
+    for (const auto& [spoil, why, statuses] : cases) {
         spoil();
         const Bytes before = fs::exists(fe.edit) ? readAll(fe.edit) : Bytes{};
         EXPECT_NE(undoError().find(why), std::string::npos) << why;
-        EXPECT_EQ(fe.statuses, std::vector<std::string>{"Restoring map from before last save..."});
+        EXPECT_EQ(fe.statuses, statuses);
         EXPECT_EQ(fs::exists(fe.edit) ? readAll(fe.edit) : Bytes{}, before) << why;
         fe.edit = map.string();
         writeAll(map, saved);
