@@ -73,9 +73,16 @@ public:
     };
     File() = default;
     File(const Path& path, Mode mode);
-    ~File();
-    File(File&& other) noexcept;
-    File& operator=(File&& other) noexcept;
+    ~File() { closeQuietly(); }
+    File(File&& other) noexcept : path_(std::move(other.path_)), handle_(std::exchange(other.handle_, -1)) {}
+    File& operator=(File&& other) noexcept {
+        if (this != &other) {
+            closeQuietly();
+            path_ = std::move(other.path_);
+            handle_ = std::exchange(other.handle_, -1);
+        }
+        return *this;
+    }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
@@ -97,6 +104,7 @@ private:
     friend File createBeside(const Path& target);
     friend void copyInto(const Path& src, File& to);
     friend class Mapping;
+    void closeQuietly() noexcept;
     Path path_;
     intptr_t handle_ = -1;
 };
@@ -116,14 +124,23 @@ class Mapping {
 public:
     Mapping() = default;
     Mapping(const File& file, size_t size);
-    ~Mapping();
-    Mapping(Mapping&& other) noexcept;
-    Mapping& operator=(Mapping&& other) noexcept;
+    ~Mapping() { unmap(); }
+    Mapping(Mapping&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+    Mapping& operator=(Mapping&& other) noexcept {
+        if (this != &other) {
+            unmap();
+            data_ = std::exchange(other.data_, nullptr);
+            size_ = std::exchange(other.size_, 0);
+        }
+        return *this;
+    }
     Mapping(const Mapping&) = delete;
     Mapping& operator=(const Mapping&) = delete;
     std::span<const uint8_t> bytes() const { return {data_, size_}; }
 
 private:
+    void unmap() noexcept;
     const uint8_t* data_ = nullptr;
     size_t size_ = 0;
 };

@@ -79,21 +79,9 @@ File::File(const Path& path, Mode mode) : path_(path) {
     }
 }
 
-File::~File() {
+void File::closeQuietly() noexcept {
     if (handle_ >= 0)
         ::close(fdOf(handle_));
-}
-
-File::File(File&& other) noexcept : path_(std::move(other.path_)), handle_(std::exchange(other.handle_, -1)) {}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        if (handle_ >= 0)
-            ::close(fdOf(handle_));
-        path_ = std::move(other.path_);
-        handle_ = std::exchange(other.handle_, -1);
-    }
-    return *this;
 }
 
 Status File::status() const {
@@ -217,22 +205,9 @@ Mapping::Mapping(const File& file, size_t size) {
     size_ = size;
 }
 
-Mapping::~Mapping() {
+void Mapping::unmap() noexcept {
     if (data_)
         ::munmap(const_cast<uint8_t*>(data_), size_);
-}
-
-Mapping::Mapping(Mapping&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
-
-Mapping& Mapping::operator=(Mapping&& other) noexcept {
-    if (this != &other) {
-        if (data_)
-            ::munmap(const_cast<uint8_t*>(data_), size_);
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-    }
-    return *this;
 }
 
 uint8_t* allocatePages(size_t size) {

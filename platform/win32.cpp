@@ -181,21 +181,9 @@ File::File(const Path& path, Mode mode) : path_(path) {
     handle_ = handleValue(h);
 }
 
-File::~File() {
+void File::closeQuietly() noexcept {
     if (handle_ != -1)
         CloseHandle(handleOf(handle_));
-}
-
-File::File(File&& other) noexcept : path_(std::move(other.path_)), handle_(std::exchange(other.handle_, -1)) {}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        if (handle_ != -1)
-            CloseHandle(handleOf(handle_));
-        path_ = std::move(other.path_);
-        handle_ = std::exchange(other.handle_, -1);
-    }
-    return *this;
 }
 
 Status File::status() const {
@@ -324,22 +312,9 @@ Mapping::Mapping(const File& file, size_t size) {
     size_ = size;
 }
 
-Mapping::~Mapping() {
+void Mapping::unmap() noexcept {
     if (data_)
         UnmapViewOfFile(data_);
-}
-
-Mapping::Mapping(Mapping&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
-
-Mapping& Mapping::operator=(Mapping&& other) noexcept {
-    if (this != &other) {
-        if (data_)
-            UnmapViewOfFile(data_);
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-    }
-    return *this;
 }
 
 // Windows has no call that puts in a whole range of fresh pages; they come in on
