@@ -273,11 +273,12 @@ int run(const Path& program, const std::vector<std::string>& args, const Environ
             vars.emplace_back(v);
     }
     for (const auto& [name, value] : env)
-        vars.push_back(name + "=" + value);
+        vars.emplace_back(name).append("=").append(value);
     std::vector<std::string> argStrings{program.string()};
     argStrings.insert(argStrings.end(), args.begin(), args.end());
     const auto pointers = [](std::vector<std::string>& strings) {
         std::vector<char*> p;
+        p.reserve(strings.size() + 1);
         for (auto& s : strings)
             p.push_back(s.data());
         p.push_back(nullptr);

@@ -67,7 +67,7 @@ void WorkFolder::ensureFolder() const {
 }
 
 fs::path defaultProgramFolder() {
-    const fs::path exe = platform::programFolder();
+    fs::path exe = platform::programFolder();
     if (!exe.empty() && platform::writeAccess(exe) == platform::Access::Writable) return exe;
     fs::path dir = platform::userDataFolder();
     std::error_code ec;
