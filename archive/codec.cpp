@@ -1,70 +1,92 @@
 #include "codec.h"
 
-#include <StormLib.h>
+#include "dcl.h"
+#include "layout.h"
+
+#include <zlib.h>
 
 #include <limits>
 
 namespace archive::codec {
 namespace {
 
-using Decoder = int (*)(void*, int*, void*, int);
-
-std::optional<uint32_t> decodeInto(Decoder fn, std::span<const uint8_t> in, std::span<uint8_t> out) {
-    if (in.empty() || in.size() > size_t(std::numeric_limits<int>::max()) ||
-        out.size() > size_t(std::numeric_limits<int>::max()))
+// Sectors are kept until the whole member is coded: give back the working room.
+std::optional<std::vector<uint8_t>> finish(std::vector<uint8_t> out, size_t size, size_t inSize) {
+    if (size >= inSize)
         return std::nullopt;
-    int outSize = static_cast<int>(out.size());
-    // The codecs take non-const input but do not write to it.
-    if (!fn(out.data(), &outSize, const_cast<uint8_t*>(in.data()), static_cast<int>(in.size())) || outSize < 0 ||
-        size_t(outSize) > out.size())
-        return std::nullopt;
-    return static_cast<uint32_t>(outSize);
-}
-
-// Room beyond the input: the codecs may overrun a tight buffer before giving up.
-constexpr size_t kSlack = 1024;
-
-std::optional<std::vector<uint8_t>> finish(std::vector<uint8_t> out, int outSize, size_t inSize) {
-    if (outSize <= 0 || size_t(outSize) >= inSize)
-        return std::nullopt;
-    // Sectors are kept until the whole member is coded: give back the working room.
-    out.resize(static_cast<size_t>(outSize));
+    out.resize(size);
     out.shrink_to_fit();
     return out;
+}
+
+std::optional<uint32_t> inflateInto(std::span<const uint8_t> in, std::span<uint8_t> out) {
+    if (in.size() > std::numeric_limits<uInt>::max() || out.size() > std::numeric_limits<uInt>::max())
+        return std::nullopt;
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK)
+        return std::nullopt;
+    z.next_in = const_cast<Bytef*>(in.data()); // zlib does not write to its input
+    z.avail_in = static_cast<uInt>(in.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    const int rc = inflate(&z, Z_FINISH);
+    const size_t size = out.size() - z.avail_out;
+    inflateEnd(&z);
+    // A stream that wants more room than the sector owes is refused like a broken one.
+    if (rc != Z_STREAM_END)
+        return std::nullopt;
+    return static_cast<uint32_t>(size);
 }
 
 } // namespace
 
 std::optional<uint32_t> explodeInto(std::span<const uint8_t> in, std::span<uint8_t> out) {
-    return decodeInto(SCompExplode, in, out);
+    const dcl::Exploded r = dcl::explode(in, out);
+    // A sector owes at least one byte: a stream of none is as broken as a faulty one.
+    if (r.fault != dcl::Fault::None || r.size == 0)
+        return std::nullopt;
+    return static_cast<uint32_t>(r.size);
 }
 
 std::optional<uint32_t> decompressInto(std::span<const uint8_t> in, std::span<uint8_t> out) {
-    return decodeInto(SCompDecompress, in, out);
+    if (in.empty())
+        return std::nullopt;
+    const auto body = in.subspan(1);
+    switch (in[0]) {
+    case layout::kMaskPkware:
+        return explodeInto(body, out);
+    case layout::kMaskZlib:
+        return inflateInto(body, out);
+    default:
+        return std::nullopt;
+    }
 }
 
 std::optional<std::vector<uint8_t>> implode(std::span<const uint8_t> in) {
-    if (in.empty() || in.size() > size_t(std::numeric_limits<int>::max() / 2))
-        return std::nullopt;
-    std::vector<uint8_t> out(in.size() * 2 + kSlack);
-    int outSize = static_cast<int>(out.size());
-    if (!SCompImplode(out.data(), &outSize, const_cast<uint8_t*>(in.data()), static_cast<int>(in.size())))
-        return std::nullopt;
-    return finish(std::move(out), outSize, in.size());
+    return dcl::implode(in, {.below = in.size()});
 }
 
 std::optional<std::vector<uint8_t>> compressZlib(std::span<const uint8_t> in) {
-    if (in.empty() || in.size() > size_t(std::numeric_limits<int>::max() / 2))
+    if (in.empty() || in.size() > std::numeric_limits<uInt>::max() / 2)
         return std::nullopt;
-    std::vector<uint8_t> out(in.size() * 2 + kSlack);
-    int outSize = static_cast<int>(out.size());
-    if (!SCompCompress(out.data(), &outSize, const_cast<uint8_t*>(in.data()), static_cast<int>(in.size()),
-                       MPQ_COMPRESSION_ZLIB, 0, 0))
+    // As StormLib writes zlib sectors: the default level, and the smallest window
+    // that spans the sector (from 512 bytes up to zlib's 32 KB).
+    int windowBits = 9;
+    while (windowBits < 15 && (size_t{1} << windowBits) < in.size())
+        ++windowBits;
+    z_stream z{};
+    if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return std::nullopt;
-    // StormLib stores the input without a mask byte when compression does not pay.
-    if (outSize <= 0 || out[0] != MPQ_COMPRESSION_ZLIB)
-        return std::nullopt;
-    return finish(std::move(out), outSize, in.size());
+    std::vector<uint8_t> out(1 + deflateBound(&z, static_cast<uLong>(in.size())));
+    out[0] = layout::kMaskZlib;
+    z.next_in = const_cast<Bytef*>(in.data()); // zlib does not write to its input
+    z.avail_in = static_cast<uInt>(in.size());
+    z.next_out = out.data() + 1;
+    z.avail_out = static_cast<uInt>(out.size() - 1);
+    const int rc = deflate(&z, Z_FINISH);
+    const size_t size = 1 + z.total_out;
+    deflateEnd(&z);
+    return rc == Z_STREAM_END ? finish(std::move(out), size, in.size()) : std::nullopt;
 }
 
 } // namespace archive::codec

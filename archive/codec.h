@@ -1,4 +1,4 @@
-// Sector codecs. The only place that calls StormLib.
+// Sector codecs: PKWARE DCL (our own, dcl.h) and zlib.
 #pragma once
 
 #include <cstdint>

@@ -17,6 +17,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # libstdc++, libgcc, winpthread and zlib are linked in: the .exe needs no DLL beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+set(ZLIB_USE_STATIC_LIBS ON)
 
 # Programs the build runs (tests, test discovery) run under Wine, headless and quiet,
 # in the prefix given by WINEPREFIX at configure time or else one in the build folder.

@@ -1,7 +1,8 @@
 // Writes the fuzz targets' seed inputs, made by the tests' fixture builders:
 // clean maps for each codec and layout, encrypted ones, a header after junk,
-// and chunk files with the sections real maps have.
+// chunk files with the sections real maps have, and PKWARE DCL streams.
 // Usage: fuzz_make_seeds FOLDER  (makes FOLDER/<target>/...)
+#include "dcl.h"
 #include "fixtures.h"
 #include "platform.h"
 
@@ -59,6 +60,14 @@ Bytes addInput(uint8_t nameChoice, const Bytes& data, const Bytes& archive) {
     Bytes out{nameChoice, uint8_t(data.size()), uint8_t(data.size() >> 8)};
     out.insert(out.end(), data.begin(), data.end());
     out.insert(out.end(), archive.begin(), archive.end());
+    return out;
+}
+
+// DCL-explode input: mode 0, 2 bytes of room beyond the stream's length, the stream.
+Bytes explodeInput(const Bytes& stream, size_t decoded) {
+    const size_t extra = decoded > stream.size() ? decoded - stream.size() - 1 : 0;
+    Bytes out{0, uint8_t(extra), uint8_t(extra >> 8)};
+    out.insert(out.end(), stream.begin(), stream.end());
     return out;
 }
 
@@ -135,6 +144,20 @@ int main(int argc, char** argv) {
         put(out / "chunk_splice" / (label + ".bin"), bytes);
         ++n;
     }
+    // Streams of the three windows (by size) and both literal modes; data to implode.
+    const fs::path dcl = out / "dcl_explode";
+    put(dcl / "check.bin", explodeInput({0x00, 0x04, 0x82, 0x24, 0x25, 0x8f, 0x80, 0x7f}, 13));
+    for (const size_t size : {1000, 2000, 4096}) {
+        const Bytes data = fixtures::pattern(size, uint32_t(size));
+        put(dcl / ("stormlib-" + std::to_string(size) + ".bin"), explodeInput(fixtures::stormImplode(data), data.size()));
+        Bytes raw{uint8_t(1 | size / 1000 << 1)};
+        raw.insert(raw.end(), data.begin(), data.end());
+        put(dcl / ("data-" + std::to_string(size) + ".bin"), raw);
+        n += 2;
+    }
+    put(dcl / "ascii.bin", explodeInput(*archive::dcl::implode(notes, {.ascii = true}), notes.size()));
+    n += 2;
+
     std::printf("wrote %d seeds to %s\n", n, platform::toUtf8(out).c_str());
     return 0;
 }

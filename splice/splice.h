@@ -74,7 +74,7 @@ public:
     // Sets the working files that are ordinary files aside in previous(), so that a
     // run the user cancels can put them back; anything else is left.
     void cleanUp() const;
-    // Puts the files set aside back in place of the run's own.
+    // Puts the files set aside, if any, back in place of the run's own.
     void restorePrevious() const;
     // Deletes the files set aside.
     void dropPrevious() const;

@@ -43,7 +43,6 @@ void WorkFolder::cleanUp() const {
 }
 
 void WorkFolder::restorePrevious() const {
-    if (!fs::is_directory(fs::symlink_status(previous()))) return;
     auto files = runFiles(*this);
     for (const fs::path& p : files)
         if (isFile(p)) fs::remove(p);

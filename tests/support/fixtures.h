@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,11 @@ using Strings = std::vector<std::string>;
 Bytes makeChunk(const std::vector<Member>& sections);
 // Deterministic filler bytes; `compressible` gives the repetitive data of terrain.
 Bytes pattern(size_t size, uint32_t seed = 1, bool compressible = true);
+
+// StormLib's PKWARE DCL codec, the second opinion on ours (not on Windows, which has no StormLib): the stream, or what
+// SCompExplode decodes into `room` bytes; empty when it fails.
+Bytes stormImplode(std::span<const uint8_t> data);
+Bytes stormExplode(std::span<const uint8_t> stream, size_t room);
 
 enum class Codec { None, Implode, Zlib, Pkware };
 struct MapOptions {

@@ -1,4 +1,5 @@
-// Fixture maps written by StormLib, a writer independent of ours.
+// Fixture maps written by StormLib, a writer independent of ours, and its PKWARE
+// DCL codec, the second opinion on ours.
 #include "fixtures.h"
 #include "platform.h"
 
@@ -7,6 +8,24 @@
 namespace fs = std::filesystem;
 
 namespace fixtures {
+
+Bytes stormImplode(std::span<const uint8_t> data) {
+    Bytes out(data.size() * 2 + 64);
+    int n = int(out.size());
+    if (!SCompImplode(out.data(), &n, const_cast<uint8_t*>(data.data()), int(data.size())))
+        return {};
+    out.resize(size_t(n));
+    return out;
+}
+
+Bytes stormExplode(std::span<const uint8_t> stream, size_t room) {
+    Bytes out(room);
+    int n = int(room);
+    if (!SCompExplode(out.data(), &n, const_cast<uint8_t*>(stream.data()), int(stream.size())))
+        return {};
+    out.resize(size_t(n));
+    return out;
+}
 
 void makeMap(const fs::path& path, const Bytes& chunk, const MapOptions& o, const std::vector<Member>& extra) {
     // Version 1, a flat file, no (listfile) or (attributes), the sector size, the hash table size.
