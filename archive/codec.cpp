@@ -32,8 +32,9 @@ std::optional<uint32_t> inflateInto(std::span<const uint8_t> in, std::span<uint8
     const int rc = inflate(&z, Z_FINISH);
     const size_t size = out.size() - z.avail_out;
     inflateEnd(&z);
-    // A stream that wants more room than the sector owes is refused like a broken one.
-    if (rc != Z_STREAM_END)
+    // A stream cut short gives what it decoded, one that wants more room than the
+    // sector owes fills it, as map readers have always taken them; broken data is refused.
+    if ((rc != Z_STREAM_END && rc != Z_BUF_ERROR) || size == 0)
         return std::nullopt;
     return static_cast<uint32_t>(size);
 }
@@ -41,9 +42,14 @@ std::optional<uint32_t> inflateInto(std::span<const uint8_t> in, std::span<uint8
 } // namespace
 
 std::optional<uint32_t> explodeInto(std::span<const uint8_t> in, std::span<uint8_t> out) {
+    // The game's decoder refuses a stream of 4 bytes or fewer; one that decodes to
+    // nothing owes a sector nothing, and a copy before the first byte would read
+    // whatever its buffer held. A cut stream or one that overflows the sector gives
+    // what the game's decoder gives.
+    if (in.size() <= 4)
+        return std::nullopt;
     const dcl::Exploded r = dcl::explode(in, out);
-    // A sector owes at least one byte: a stream of none is as broken as a faulty one.
-    if (r.fault != dcl::Fault::None || r.size == 0)
+    if (r.fault == dcl::Fault::BadHeader || r.fault == dcl::Fault::BeforeStart || r.size == 0)
         return std::nullopt;
     return static_cast<uint32_t>(r.size);
 }

@@ -154,7 +154,10 @@ public:
     void drop(unsigned n) {
         bits_ >>= n;
         count_ -= n;
+        taken_ += n;
     }
+    // Bits taken since the start of the input.
+    uint64_t taken() const { return taken_; }
     // The symbol of the code at the front, or nothing when the input ends inside it.
     template <unsigned Width> std::optional<unsigned> decode(const Table<Width>& t) {
         // Past the counted bits lie zeros or the input's next bits: a code is
@@ -171,6 +174,7 @@ private:
     const uint8_t* end_;
     uint64_t bits_ = 0;
     unsigned count_ = 0;
+    uint64_t taken_ = 0;
 };
 
 } // namespace
@@ -184,6 +188,11 @@ Exploded explode(std::span<const uint8_t> in, std::span<uint8_t> out) {
         return {0, Fault::BadHeader};
 
     BitReader bits(in.subspan(kHeaderSize));
+    // The game's decoder keeps the byte after the bits it takes loaded, and gives up
+    // when there is none: a token counts only when a whole byte follows it, so a cut
+    // stream ends with the last token that has one. Of the end code, only its length
+    // symbol needs one.
+    const uint64_t usable = (in.size() - kHeaderSize) * 8 - std::min<uint64_t>(8, (in.size() - kHeaderSize) * 8);
     uint8_t* const to = out.data();
     const size_t room = out.size();
     size_t pos = 0;
@@ -207,6 +216,9 @@ Exploded explode(std::span<const uint8_t> in, std::span<uint8_t> out) {
                 literal = bits.peek(8);
                 bits.drop(8);
             }
+            if (bits.taken() > usable)
+                return {pos, Fault::Truncated};
+            // What does not fit in the sector is dropped.
             if (pos == room)
                 return {pos, Fault::Overflow};
             to[pos++] = static_cast<uint8_t>(literal);
@@ -219,7 +231,7 @@ Exploded explode(std::span<const uint8_t> in, std::span<uint8_t> out) {
         const unsigned length = kLengthBase[*s] + bits.peek(kLengthExtra[*s]);
         bits.drop(kLengthExtra[*s]);
         if (length == kEndLength)
-            return {pos, Fault::None};
+            return {pos, bits.taken() - kLengthExtra.back() > usable ? Fault::Truncated : Fault::None};
         // A two-byte copy has only two low bits: it reaches back at most 256 bytes.
         const unsigned low = length == 2 ? 2 : k;
         const auto d = bits.decode(kDistanceTable);
@@ -227,25 +239,28 @@ Exploded explode(std::span<const uint8_t> in, std::span<uint8_t> out) {
             return {pos, Fault::Truncated};
         const size_t distance = (size_t{*d} << low) + bits.peek(low) + 1;
         bits.drop(low);
+        if (bits.taken() > usable)
+            return {pos, Fault::Truncated};
         if (distance > pos)
             return {pos, Fault::BeforeStart};
-        if (length > room - pos)
-            return {pos, Fault::Overflow};
+        const size_t fits = std::min<size_t>(length, room - pos);
         uint8_t* dst = to + pos;
         const uint8_t* src = dst - distance;
-        if (distance >= length) {
-            std::memcpy(dst, src, length);
+        if (distance >= fits) {
+            std::memcpy(dst, src, fits);
         } else if (distance == 1) {
-            std::memset(dst, *src, length);
+            std::memset(dst, *src, fits);
         } else {
             // Overlapping: the last `distance` bytes repeat; copy them a period at a time.
-            for (size_t left = length; left > 0;) {
+            for (size_t left = fits; left > 0;) {
                 const size_t n = std::min(left, distance);
                 std::memcpy(dst, src, n);
                 dst += n, src += n, left -= n;
             }
         }
-        pos += length;
+        pos += fits;
+        if (fits < length)
+            return {pos, Fault::Overflow};
     }
 }
 
@@ -276,6 +291,7 @@ private:
     uint8_t* at_;
     uint64_t bits_ = 0;
     unsigned count_ = 0;
+    uint64_t taken_ = 0;
 };
 
 // The length symbol of each copy length 2..519.

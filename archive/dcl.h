@@ -20,7 +20,10 @@ enum class Fault : uint8_t {
 };
 
 struct Exploded {
-    size_t size = 0;           // bytes written; with a fault, the tokens decoded before it
+    // Bytes written. With a fault, what the game's decoder gives: the tokens before
+    // a cut that it takes, the output full where it overflows, the bytes before a
+    // bad copy.
+    size_t size = 0;
     Fault fault = Fault::None;
 };
 

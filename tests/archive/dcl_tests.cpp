@@ -81,7 +81,9 @@ TEST(Dcl, AsciiStreamsAndEveryWindowDecode) {
         }
 }
 
-// 00 04 82 24 25 8f 80 7f is "AIAIAIAIAIAIA": 'A', 'I', a copy of 11 bytes from 2 back, the end code.
+// 00 04 82 24 25 8f 80 7f is "AIAIAIAIAIAIA": 'A', 'I', a copy of 11 bytes from 2 back, the end code. A broken
+// stream gives what the game's decoder gives, StormLib's as well: a token of a cut stream only when a whole byte
+// follows it, an overflowing one up to the room.
 TEST(Dcl, RefusesBrokenStreamsAndKeepsWhatCameBefore) {
     const Bytes check = {0x00, 0x04, 0x82, 0x24, 0x25, 0x8f, 0x80, 0x7f};
     const auto with = [&](size_t at, uint8_t v) { Bytes b = check; b[at] = v; return b; };
@@ -95,13 +97,14 @@ TEST(Dcl, RefusesBrokenStreamsAndKeepsWhatCameBefore) {
         {"whole", check, 13, dcl::Fault::None, 13},
         {"room to spare", check, 100, dcl::Fault::None, 13},
         {"end code cut", Bytes(check.begin(), check.end() - 1), 13, dcl::Fault::Truncated, 13},
-        {"copy cut", Bytes(check.begin(), check.begin() + 5), 13, dcl::Fault::Truncated, 2},
+        {"copy cut", Bytes(check.begin(), check.begin() + 5), 13, dcl::Fault::Truncated, 1},
+        {"copy cut after a byte", Bytes(check.begin(), check.begin() + 6), 13, dcl::Fault::Truncated, 2},
         {"header only", Bytes(check.begin(), check.begin() + 2), 13, dcl::Fault::Truncated, 0},
         {"literal mode 2", with(0, 2), 13, dcl::Fault::BadHeader, 0},
         {"window 512", with(1, 3), 13, dcl::Fault::BadHeader, 0},
         {"window 8192", with(1, 7), 13, dcl::Fault::BadHeader, 0},
         {"copy from 3 back after 2 bytes", with(5, 0x97), 13, dcl::Fault::BeforeStart, 2},
-        {"copy past the room", check, 12, dcl::Fault::Overflow, 2},
+        {"copy past the room", check, 12, dcl::Fault::Overflow, 12},
         {"literal past the room", check, 1, dcl::Fault::Overflow, 1},
     };
     const std::string expected = "AIAIAIAIAIAIA";
@@ -111,6 +114,13 @@ TEST(Dcl, RefusesBrokenStreamsAndKeepsWhatCameBefore) {
         EXPECT_EQ(r.fault, c.fault) << c.what;
         EXPECT_EQ(std::string(out.begin(), out.begin() + static_cast<ptrdiff_t>(r.size)), expected.substr(0, c.size))
             << c.what;
+        // StormLib's copy before the start reads its buffer; it takes no stream of 4 bytes or fewer, nor room
+        // smaller than the stream.
+        if (c.fault != dcl::Fault::BeforeStart && c.stream.size() > 4 && c.room > c.stream.size()) {
+            EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<ptrdiff_t>(r.size)),
+                      fixtures::stormExplode(c.stream, c.room))
+                << c.what;
+        }
     }
 }
 
@@ -125,8 +135,9 @@ TEST(Codec, CodesSectorsOnlyWhenSmallerAndDecodesThemWhole) {
             packed.insert(packed.begin(), 0x08); // as a compressed sector holds it
         EXPECT_EQ(archive::codec::decompressInto(packed, out), terrain.size());
         EXPECT_EQ(out, terrain);
-        EXPECT_FALSE(archive::codec::decompressInto(Bytes(packed.begin(), packed.end() - 1), out)) << "cut short";
-        EXPECT_FALSE(archive::codec::decompressInto(packed, {out.data(), out.size() - 1})) << "more than it owes";
+        EXPECT_LT(archive::codec::decompressInto(Bytes(packed.begin(), packed.end() - 8), out), terrain.size())
+            << "cut short: what it decodes";
+        EXPECT_EQ(archive::codec::decompressInto(packed, {out.data(), 100}), 100u) << "more than it owes: cut";
     }
     // A stream of nothing holds no sector: refused as StormLib refused it.
     Bytes room(16);
