@@ -6,13 +6,9 @@
 #include "layout.h"
 #include "parallel.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <functional>
 #include <limits>
 #include <set>
@@ -29,77 +25,36 @@ constexpr uint64_t kMaxArchiveSize = 2 * kMaxMemberSize;
 // A hash table copied in full is bounded too: a hostile count would ask for gigabytes.
 constexpr uint64_t kMaxHashEntries = 1u << 22;
 
-[[noreturn]] void failErrno(const fs::path& path, const std::string& what) {
-    throw ArchiveError(path.string() + ": " + what + ": " + std::strerror(errno));
+std::string nameOf(const fs::path& path) { return platform::toUtf8(path); }
+
+// Runs `f`, the platform's errors turned into ours.
+template <typename F>
+auto guarded(F f) -> decltype(f()) {
+    try {
+        return f();
+    } catch (const platform::Error& e) {
+        throw ArchiveError(e.what());
+    }
 }
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
-
-Buffer readAll(int fd, const fs::path& path, uint64_t limit, const char* what) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        failErrno(path, "cannot read");
-    if (!S_ISREG(st.st_mode))
-        throw ArchiveError(path.string() + ": not a regular file");
-    if (static_cast<uint64_t>(st.st_size) > limit)
-        throw ArchiveError(path.string() + ": " + what + " of " + std::to_string(st.st_size) +
+Buffer readAll(platform::File& file, uint64_t limit, const char* what) {
+    const platform::Status st = file.status();
+    if (st.kind != platform::Kind::Regular)
+        throw ArchiveError(nameOf(file.path()) + ": not a regular file");
+    if (st.size > limit)
+        throw ArchiveError(nameOf(file.path()) + ": " + what + " of " + std::to_string(st.size) +
                            " bytes is larger than the " + std::to_string(limit >> 20) + " MB limit");
-    Buffer bytes(static_cast<size_t>(st.st_size));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            failErrno(path, "cannot read");
-        if (n == 0)
-            break; // shrank while being read; what is there is what counts
-        done += static_cast<size_t>(n);
-    }
-    bytes.shrink(done);
+    Buffer bytes(static_cast<size_t>(st.size));
+    // A file that shrank while being read: what is there is what counts.
+    bytes.shrink(file.readAt({bytes.data(), bytes.size()}, 0));
     return bytes;
 }
 
 Buffer readFile(const fs::path& path, uint64_t limit, const char* what) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        if (errno == ENOENT)
-            throw ArchiveError(path.string() + ": file not found");
-        failErrno(path, "cannot open");
-    }
-    return readAll(fd.get(), path, limit, what);
-}
-
-void writeAt(int fd, const fs::path& path, const uint8_t* data, size_t size, uint64_t pos) {
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(pos));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            failErrno(path, "cannot write");
-        data += n;
-        size -= static_cast<size_t>(n);
-        pos += static_cast<uint64_t>(n);
-    }
-}
-
-void sync(int fd, const fs::path& path) {
-    if (::fsync(fd) != 0)
-        failErrno(path, "cannot flush to disk");
+    return guarded([&] {
+        platform::File file(path, platform::File::Mode::Read);
+        return readAll(file, limit, what);
+    });
 }
 
 enum class Style { Plain, Implode, Zlib };
@@ -231,35 +186,32 @@ std::vector<uint8_t> readMember(std::span<const uint8_t> archiveBytes, std::stri
 
 std::vector<uint8_t> readMember(const fs::path& archivePath, std::string_view member) {
     const auto bytes = readFile(archivePath, kMaxArchiveSize, "the archive");
-    return readMember(bytes.span(), member, archivePath.string());
+    return readMember(bytes.span(), member, nameOf(archivePath));
 }
 
 void extract(const fs::path& archivePath, std::string_view member, const fs::path& destFolder) {
     const auto bytes = readFile(archivePath, kMaxArchiveSize, "the archive");
-    const View view(bytes.span(), archivePath.string());
+    const View view(bytes.span(), nameOf(archivePath));
     const size_t slash = member.rfind('\\');
-    const fs::path dest = destFolder / std::string(slash == std::string_view::npos ? member : member.substr(slash + 1));
-    Fd fd(::open(dest.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (fd.get() < 0)
-        failErrno(dest, "cannot create");
-    // Decoded windows go straight to the file, so the member is never held whole.
-    struct ToFile final : MemberSink {
-        int fd;
-        const fs::path& path;
-        ToFile(int f, const fs::path& p) : fd(f), path(p) {}
-        void reserve(uint64_t) override {}
-        void put(uint64_t offset, std::span<const uint8_t> bytes) override {
-            writeAt(fd, path, bytes.data(), bytes.size(), offset);
+    const fs::path dest = destFolder / platform::fromUtf8(slash == std::string_view::npos ? member : member.substr(slash + 1));
+    guarded([&] {
+        platform::File out(dest, platform::File::Mode::Create);
+        // Decoded windows go straight to the file, so the member is never held whole.
+        struct ToFile final : MemberSink {
+            platform::File& file;
+            explicit ToFile(platform::File& f) : file(f) {}
+            void reserve(uint64_t) override {}
+            void put(uint64_t offset, std::span<const uint8_t> bytes) override { file.writeAt(bytes, offset); }
+        } sink(out);
+        try {
+            out.truncate(view.decode(member, sink));
+            out.close();
+        } catch (...) {
+            out = platform::File();
+            platform::removeQuietly(dest);
+            throw;
         }
-    } sink(fd.get(), dest);
-    try {
-        const uint64_t length = view.decode(member, sink);
-        if (::ftruncate(fd.get(), static_cast<off_t>(length)) != 0 || ::close(fd.release()) != 0)
-            failErrno(dest, "cannot write");
-    } catch (...) {
-        ::unlink(dest.c_str());
-        throw;
-    }
+    });
 }
 
 Appendix planAdd(std::span<const uint8_t> archiveBytes, std::span<const uint8_t> data, std::string_view name,
@@ -401,53 +353,50 @@ std::vector<uint8_t> addInMemory(std::span<const uint8_t> archiveBytes, std::spa
 }
 
 void add(const fs::path& archivePath, const fs::path& sourceFile, std::string_view name) {
-    const auto data = readFile(sourceFile, kMaxMemberSize, "the new member");
-    Fd fd(::open(archivePath.c_str(), O_RDWR | O_CLOEXEC));
-    if (fd.get() < 0) {
-        if (errno == ENOENT)
-            throw ArchiveError(archivePath.string() + ": file not found");
-        failErrno(archivePath, "cannot open for writing");
-    }
-    const auto bytes = readAll(fd.get(), archivePath, kMaxArchiveSize, "the archive");
-    const Appendix plan = planAdd(bytes.span(), data.span(), name, archivePath.string());
-    if (plan.tailPos < bytes.size()) {
-        // The old tail is still what the archive reads: the new archive is written
-        // whole beside it and takes its name in one rename.
-        const fs::path tmp = archivePath.string() + ".new";
-        Fd out(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-        if (out.get() < 0)
-            failErrno(tmp, "cannot create");
+    guarded([&] {
+        const auto data = readFile(sourceFile, kMaxMemberSize, "the new member");
+        platform::File file(archivePath, platform::File::Mode::ReadWrite);
+        const auto bytes = readAll(file, kMaxArchiveSize, "the archive");
+        const Appendix plan = planAdd(bytes.span(), data.span(), name, nameOf(archivePath));
+        if (plan.tailPos < bytes.size()) {
+            // The old tail is still what the archive reads: the new archive is written
+            // whole beside it and takes its name in one rename, which Windows refuses
+            // while the archive is open.
+            file.close();
+            fs::path tmp = archivePath;
+            tmp += ".new";
+            try {
+                platform::File out(tmp, platform::File::Mode::Create);
+                out.writeAt(bytes.span().first(plan.tailPos), 0);
+                out.writeAt(plan.header, plan.headerPos);
+                out.writeAt(plan.tail, plan.tailPos);
+                out.sync();
+                out.close();
+                platform::replace(tmp, archivePath);
+            } catch (...) {
+                platform::removeQuietly(tmp);
+                throw;
+            }
+            return;
+        }
+        // The appended bytes are invisible until the header points at them, and the
+        // header is written only once they are on disk: a crash leaves the old archive.
         try {
-            writeAt(out.get(), tmp, bytes.span().data(), plan.tailPos, 0);
-            writeAt(out.get(), tmp, plan.header.data(), plan.header.size(), plan.headerPos);
-            writeAt(out.get(), tmp, plan.tail.data(), plan.tail.size(), plan.tailPos);
-            sync(out.get(), tmp);
-            if (::close(out.release()) != 0)
-                failErrno(tmp, "cannot write");
-            if (::rename(tmp.c_str(), archivePath.c_str()) != 0)
-                failErrno(archivePath, "cannot replace");
+            file.writeAt(plan.tail, bytes.size());
+            file.sync();
+            file.writeAt(plan.header, plan.headerPos);
+            file.sync();
         } catch (...) {
-            ::unlink(tmp.c_str());
+            // Undo the header first when it may be half written, then drop the tail.
+            try {
+                file.writeAt(bytes.span().subspan(plan.headerPos, kHeaderSize), plan.headerPos);
+                file.truncate(bytes.size());
+            } catch (const platform::Error&) {
+            }
             throw;
         }
-        return;
-    }
-    // The appended bytes are invisible until the header points at them, and the
-    // header is written only once they are on disk: a crash leaves the old archive.
-    try {
-        writeAt(fd.get(), archivePath, plan.tail.data(), plan.tail.size(), bytes.size());
-        sync(fd.get(), archivePath);
-        writeAt(fd.get(), archivePath, plan.header.data(), plan.header.size(), plan.headerPos);
-        sync(fd.get(), archivePath);
-    } catch (...) {
-        // Undo the header first when it may be half written, then drop the tail.
-        if (::pwrite(fd.get(), bytes.span().data() + plan.headerPos, kHeaderSize, static_cast<off_t>(plan.headerPos)) ==
-            static_cast<ssize_t>(kHeaderSize))
-            (void)::ftruncate(fd.get(), static_cast<off_t>(bytes.size()));
-        throw;
-    }
-    if (::close(fd.release()) != 0)
-        failErrno(archivePath, "cannot write");
+        file.close();
+    });
 }
 
 } // namespace archive

@@ -1,6 +1,6 @@
 #include "buffer.h"
 
-#include <sys/mman.h>
+#include "platform.h"
 
 #include <new>
 #include <utility>
@@ -19,16 +19,13 @@ Buffer::Buffer(size_t size) : size_(size), capacity_(size) {
         bytes_ = new uint8_t[size];
         return;
     }
-    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    if (p == MAP_FAILED)
-        throw std::bad_alloc();
-    bytes_ = static_cast<uint8_t*>(p);
+    bytes_ = platform::allocatePages(size);
     mapped_ = true;
 }
 
 Buffer::~Buffer() {
     if (mapped_)
-        ::munmap(bytes_, capacity_);
+        platform::freePages(bytes_, capacity_);
     else
         delete[] bytes_;
 }

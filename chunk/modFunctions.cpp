@@ -1,13 +1,10 @@
 #include "modFunctions.h"
 
-#include <cerrno>
+#include "platform.h"
+
 #include <cstring>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <utility>
 #include <limits>
+#include <utility>
 
 namespace chunk {
 
@@ -49,79 +46,47 @@ int32_t findSection(std::span<const uint8_t> data, std::string_view name) {
 
 namespace {
 
-// Opens a chunk file for reading and returns its descriptor and size, refusing
-// what no chunk file can be; a missing file is not created.
-std::pair<int, size_t> openChunk(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw ChunkError(path.string() + (errno == ENOENT ? ": file not found" : ": cannot open: " + std::string(std::strerror(errno))));
-    struct stat st {};
-    std::string fault;
-    if (::fstat(fd, &st) != 0)
-        fault = ": cannot read its size: " + std::string(std::strerror(errno));
-    else if (S_ISDIR(st.st_mode))
-        fault = ": is a folder, not a chunk file";
-    else if (!S_ISREG(st.st_mode))
-        fault = ": not an ordinary file";
-    else if (static_cast<uintmax_t>(st.st_size) > kMaxChunkFile)
-        fault = ": chunk file of " + std::to_string(st.st_size) + " bytes is larger than the 256 MB limit";
-    if (!fault.empty()) {
-        ::close(fd);
-        throw ChunkError(path.string() + fault);
+// Opens a chunk file for reading and returns it with its size, refusing what no
+// chunk file can be; a missing file is not created.
+std::pair<platform::File, size_t> openChunk(const std::filesystem::path& path) {
+    try {
+        platform::File file(path, platform::File::Mode::Read);
+        const platform::Status st = file.status();
+        const std::string name = platform::toUtf8(path);
+        if (st.kind == platform::Kind::Folder)
+            throw ChunkError(name + ": is a folder, not a chunk file");
+        if (st.kind != platform::Kind::Regular)
+            throw ChunkError(name + ": not an ordinary file");
+        if (st.size > kMaxChunkFile)
+            throw ChunkError(name + ": chunk file of " + std::to_string(st.size) +
+                             " bytes is larger than the 256 MB limit");
+        return {std::move(file), static_cast<size_t>(st.size)};
+    } catch (const platform::Error& e) {
+        throw ChunkError(e.what());
     }
-    return {fd, static_cast<size_t>(st.st_size)};
 }
 
 } // namespace
 
 std::vector<uint8_t> readFile(const std::filesystem::path& path) {
-    const auto [fd, size] = openChunk(path);
+    auto [file, size] = openChunk(path);
     std::vector<uint8_t> data(size);
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, data.data() + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int err = errno;
-            ::close(fd);
-            throw ChunkError(path.string() + (n == 0 ? std::string(": read fewer bytes than the file holds")
-                                                     : ": cannot read: " + std::string(std::strerror(err))));
-        }
-        done += static_cast<size_t>(n);
+    try {
+        if (file.readAt(data, 0) != size)
+            throw ChunkError(platform::toUtf8(path) + ": read fewer bytes than the file holds");
+    } catch (const platform::Error& e) {
+        throw ChunkError(e.what());
     }
-    ::close(fd);
     return data;
 }
 
 MappedFile::MappedFile(const std::filesystem::path& path) {
-    const auto [fd, size] = openChunk(path);
-    if (size > 0) {
-        void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-        const int err = errno;
-        ::close(fd);
-        if (p == MAP_FAILED)
-            throw ChunkError(path.string() + ": cannot read: " + std::strerror(err));
-        data_ = static_cast<const uint8_t*>(p);
-        size_ = size;
-    } else {
-        ::close(fd);
+    const auto [file, size] = openChunk(path);
+    try {
+        map_ = platform::Mapping(file, size);
+    } catch (const platform::Error& e) {
+        throw ChunkError(e.what());
     }
-}
-
-MappedFile::~MappedFile() {
-    if (data_) ::munmap(const_cast<uint8_t*>(data_), size_);
-}
-
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
-
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
-    if (this != &other) {
-        if (data_) ::munmap(const_cast<uint8_t*>(data_), size_);
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-    }
-    return *this;
 }
 
 } // namespace chunk
@@ -139,7 +104,7 @@ int32_t GetSectionLength(const std::filesystem::path& path, std::string_view sec
     const chunk::MappedFile file(path);
     const int32_t at = chunk::findSection(file.bytes(), name);
     if (at < 0)
-        throw chunk::ChunkError(path.string() + ": no section \"" + name + "\"");
+        throw chunk::ChunkError(platform::toUtf8(path) + ": no section \"" + name + "\"");
     return chunk::readLength(file.bytes(), at);
 }
 

@@ -3,6 +3,8 @@
 // Positions are 1-based, as the map makers' tools report them.
 #pragma once
 
+#include "platform.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <span>
@@ -35,16 +37,10 @@ class MappedFile {
 public:
     MappedFile() = default;
     explicit MappedFile(const std::filesystem::path& path);
-    ~MappedFile();
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-    MappedFile(MappedFile&& other) noexcept;
-    MappedFile& operator=(MappedFile&& other) noexcept;
-    std::span<const uint8_t> bytes() const { return {data_, size_}; }
+    std::span<const uint8_t> bytes() const { return map_.bytes(); }
 
 private:
-    const uint8_t* data_ = nullptr;
-    size_t size_ = 0;
+    platform::Mapping map_;
 };
 
 } // namespace chunk

@@ -1,6 +1,7 @@
 // graftwell-cli: Copy Section and Save from the command line, for scripts.
 #include "archive.h"
 #include "modFunctions.h"
+#include "platform.h"
 #include "splice.h"
 
 #include <cstdio>
@@ -88,7 +89,7 @@ int report(const splice::Result& r, const CliFrontEnd& fe) {
 int listSections(const std::string& map) {
     std::vector<uint8_t> data;
     try {
-        data = archive::readMember(map, splice::kChunkMember);
+        data = archive::readMember(platform::fromUtf8(map), splice::kChunkMember);
     } catch (const archive::ArchiveError& e) {
         // A bare chunk file is listed too, so that extracted files can be inspected.
         if (map.size() < 4 || map.compare(map.size() - 4, 4, ".chk") != 0) {
@@ -96,7 +97,7 @@ int listSections(const std::string& map) {
             return 1;
         }
         try {
-            data = chunk::readFile(map);
+            data = chunk::readFile(platform::fromUtf8(map));
         } catch (const std::exception& e2) {
             std::cerr << "graftwell-cli: error: " << e2.what() << std::endl;
             return 1;
@@ -128,7 +129,9 @@ int listSections(const std::string& map) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    platform::setUpConsole();
+    std::vector<std::string> args = platform::utf8Arguments(argc, argv);
+    if (!args.empty()) args.erase(args.begin());
     if (args.empty()) return usage("no command given");
     if (args[0] == "--help" || args[0] == "-h") {
         std::cout << kUsage << '\n' << kHelp;
@@ -165,7 +168,7 @@ int main(int argc, char** argv) {
     if (!copy && (!o.sections.empty() || o.force))
         return usage(o.command + " takes no --section or --force");
 
-    const splice::WorkFolder work(o.workDir ? std::filesystem::path(*o.workDir)
+    const splice::WorkFolder work(o.workDir ? platform::fromUtf8(*o.workDir)
                                             : splice::defaultProgramFolder());
     CliFrontEnd fe(o);
     if (copy) {

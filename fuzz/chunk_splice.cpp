@@ -9,11 +9,12 @@
 #include "fuzz.h"
 #include "layout.h"
 #include "modFunctions.h"
+#include "platform.h"
 #include "splice.h"
 
-#include <unistd.h>
-
 #include <cstring>
+#include <fstream>
+#include <random>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -44,8 +45,8 @@ Bytes mapOf(std::span<const uint8_t> chunkFile) {
 }
 
 void writeFile(const fs::path& p, const Bytes& b) {
-    FILE* f = std::fopen(p.c_str(), "wb");
-    if (!f || std::fwrite(b.data(), 1, b.size(), f) != b.size() || std::fclose(f) != 0)
+    std::ofstream f(p, std::ios::binary);
+    if (!f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size())) || (f.close(), !f))
         fuzz::fail("cannot write a scratch file");
 }
 
@@ -54,7 +55,7 @@ Bytes readFile(const fs::path& p) { return chunk::readFile(p); }
 const fs::path& scratch() {
     static const fs::path dir = [] {
         const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-        fs::path d = base / ("graftwell-fuzz-" + std::to_string(::getpid()));
+        fs::path d = base / ("graftwell-fuzz-" + std::to_string(std::random_device()()));
         fs::create_directories(d);
         return d;
     }();
@@ -133,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* raw, size_t size) {
     writeFile(edit, editMap);
     writeFile(other, otherMap);
     const splice::WorkFolder work(dir);
-    Fixed fe(edit.string(), other.string(), given, yes);
+    Fixed fe(platform::toUtf8(edit), platform::toUtf8(other), given, yes);
 
     const splice::Result copied = splice::copySection(fe, work);
     if (readFile(edit) != editMap || readFile(other) != otherMap)

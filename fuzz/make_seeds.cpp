@@ -4,6 +4,7 @@
 // Usage: fuzz_make_seeds FOLDER  (makes FOLDER/<target>/...)
 #include "dcl.h"
 #include "fixtures.h"
+#include "platform.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -157,6 +158,6 @@ int main(int argc, char** argv) {
     put(dcl / "ascii.bin", explodeInput(*archive::dcl::implode(notes, {.ascii = true}), notes.size()));
     n += 2;
 
-    std::printf("wrote %d seeds to %s\n", n, out.c_str());
+    std::printf("wrote %d seeds to %s\n", n, platform::toUtf8(out).c_str());
     return 0;
 }

@@ -1,5 +1,4 @@
-// File operations of the procedures, with errors that name the file. Not in
-// namespace splice: <fcntl.h> declares a function of that name.
+// File operations of the procedures, with errors that name the file.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +13,8 @@ namespace fileops {
 void copyFile(const std::filesystem::path& src, const std::filesystem::path& dst);
 
 // Puts a copy of src in place of target in one rename: the copy is written to a
-// temporary file beside target, synced, given target's permission bits, then
-// renamed over it. At no instant is target missing or partly written.
+// temporary file beside target with target's permissions, synced, then renamed
+// over it. At no instant is target missing or partly written.
 void replaceAtomically(const std::filesystem::path& src, const std::filesystem::path& target);
 
 void writeFile(const std::filesystem::path& path, std::span<const uint8_t> bytes, bool append);

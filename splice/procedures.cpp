@@ -4,6 +4,7 @@
 #include "fileops.h"
 #include "copy.h"
 #include "modFunctions.h"
+#include "platform.h"
 
 #include <algorithm>
 #include <charconv>
@@ -12,8 +13,6 @@
 #include <new>
 #include <sstream>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -33,6 +32,9 @@ public:
     using Refusal::Refusal;
 };
 
+// Paths in messages and records, as UTF-8.
+std::string text(const fs::path& p) { return platform::toUtf8(p); }
+
 // Runs a procedure's steps: each step puts its message up first; the first
 // failure ends the run with that message left in the status line.
 template <typename Body>
@@ -49,7 +51,7 @@ Result run(Body body) {
         std::string what = e.what();
         if (const auto colon = what.find(": "); colon != std::string::npos) what = what.substr(colon + 2);
         if (const auto bracket = what.rfind(" ["); bracket != std::string::npos) what.resize(bracket);
-        return {false, e.path1().empty() ? what : e.path1().string() + ": " + what};
+        return {false, e.path1().empty() ? what : text(e.path1()) + ": " + what};
     } catch (const std::exception& e) {
         return {false, e.what()};
     }
@@ -62,8 +64,8 @@ void onCopyOf(const fs::path& copy, const fs::path& map, F f) {
         f();
     } catch (const archive::ArchiveError& e) {
         std::string what = e.what();
-        const std::string prefix = copy.string();
-        if (what.rfind(prefix, 0) == 0) what = map.string() + what.substr(prefix.size());
+        const std::string prefix = text(copy);
+        if (what.rfind(prefix, 0) == 0) what = text(map) + what.substr(prefix.size());
         throw Refusal(what);
     }
 }
@@ -71,7 +73,7 @@ void onCopyOf(const fs::path& copy, const fs::path& map, F f) {
 fs::path chosenMap(const std::string& path, const char* which) {
     if (path == kNoMapLoaded || path.empty())
         throw Refusal(std::string("no map chosen: pick the ") + which + " with Browse first");
-    return fs::path(path);
+    return platform::fromUtf8(path);
 }
 
 // ---- what the game reads --------------------------------------------------
@@ -93,7 +95,7 @@ std::string noSection(const std::string& mapLabel, const chunk::GameView& view, 
         if (found.size() > 1)
             why += " or has a negative length";
     }
-    return why + " (its chunk file " + file.string() + ")";
+    return why + " (its chunk file " + text(file) + ")";
 }
 
 bool isTerrain(const std::string& name) { return name == "MTXM" || name == "TILE" || name == "ISOM"; }
@@ -145,7 +147,8 @@ fs::path canonicalMap(const fs::path& p) { return fs::weakly_canonical(fs::absol
 
 // Written beside and renamed over, so a record is whole or absent.
 void writeAtomically(const fs::path& path, const std::string& s) {
-    const fs::path tmp = path.string() + ".new";
+    fs::path tmp = path;
+    tmp += ".new";
     fileops::writeFile(tmp, std::vector<uint8_t>(s.begin(), s.end()), false);
     fs::rename(tmp, path);
 }
@@ -213,9 +216,9 @@ void keepForUndo(const WorkFolder& work, const fs::path& map, const Version& bef
     if (fs::exists(work.undoRecord())) fs::remove(work.undoRecord());
     fileops::copyFile(map, work.undoCopy());
     if (!(versionOf(work.undoCopy()) == before))
-        throw Refusal(map.string() + ": the map changed while it was being kept for undo; nothing was changed");
+        throw Refusal(text(map) + ": the map changed while it was being kept for undo; nothing was changed");
     std::ostringstream out;
-    out << "graftwell-undo 1\n" << map.string() << '\n' << before.size << ' ' << before.hash << '\n'
+    out << "graftwell-undo 1\n" << text(map) << '\n' << before.size << ' ' << before.hash << '\n'
         << after.size << ' ' << after.hash << '\n';
     writeAtomically(work.undoRecord(), out.str());
 }
@@ -232,7 +235,7 @@ void spliceOne(FrontEnd& fe, const fs::path& first, const fs::path& second, cons
         try {
             return chunk::GameView(r);
         } catch (const chunk::ChunkError& e) {
-            throw Refusal(file.string() + ": " + e.what());
+            throw Refusal(text(file) + ": " + e.what());
         }
     };
     const chunk::GameView edit = walk(ra, first), splice = walk(rb, second);
@@ -260,7 +263,7 @@ void spliceOne(FrontEnd& fe, const fs::path& first, const fs::path& second, cons
             return chunk::copySection(edit, splice, name);
         } catch (const chunk::ChunkError& e) {
             throw Refusal("the map to edit: " + inQuotes(name) + " cannot be copied so that the game reads it: " +
-                          e.what() + " (its chunk file " + first.string() + ")");
+                          e.what() + " (its chunk file " + text(first) + ")");
         }
     }();
     fe.yield();
@@ -332,7 +335,7 @@ Result copyRun(FrontEnd& fe, const WorkFolder& work, const std::vector<std::stri
         const fileops::Stamp stamp = fileops::stampOf(editMap);
         fileops::copyFile(editMap, work.editCopy());
         if (fileops::hashFile(work.editCopy()) != stamp.hash)
-            throw Refusal(editMap.string() + ": the map changed while it was being copied");
+            throw Refusal(text(editMap) + ": the map changed while it was being copied");
         const fs::path spliceMap = chosenMap(fe.mapSplicePath(), "map to splice");
         fileops::copyFile(spliceMap, work.spliceCopy());
         fe.yield();
@@ -359,8 +362,8 @@ Result copyRun(FrontEnd& fe, const WorkFolder& work, const std::vector<std::stri
         }
 
         Record r;
-        r.map = canonicalMap(editMap).string();
-        r.spliceMap = canonicalMap(spliceMap).string();
+        r.map = text(canonicalMap(editMap));
+        r.spliceMap = text(canonicalMap(spliceMap));
         r.sections = names ? normalized : std::vector<std::string>{chunk::normalizeName(fe.sectionName())};
         r.copied = versionOf(stamp);
         r.chunk = versionOf(work.tempChunk());
@@ -398,7 +401,7 @@ std::optional<std::string> stale(FrontEnd& fe, const Record& r) {
         sections = shown->sections;
     }
     std::string splice = shown->spliceMap;
-    if (splice != kNoMapLoaded && !splice.empty()) splice = canonicalMap(splice).string();
+    if (splice != kNoMapLoaded && !splice.empty()) splice = text(canonicalMap(splice));
     if (splice == r.spliceMap && sections == r.sections) return std::nullopt;
     return "Copy Section copied " + names(r.sections) + " from " + r.spliceMap + ", but the window now shows " +
            names(shown->sections) + " from " + shown->spliceMap;
@@ -407,14 +410,20 @@ std::optional<std::string> stale(FrontEnd& fe, const Record& r) {
 // ---- Save -----------------------------------------------------------------
 
 void checkWritable(const fs::path& map) {
-    struct stat st {};
-    if (::stat(map.c_str(), &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-        throw Refusal(map.string() + ": the map is read-only; nothing was changed");
-    if (::access(map.c_str(), W_OK) != 0)
-        throw Refusal(map.string() + ": the map cannot be written; nothing was changed");
+    switch (platform::writeAccess(map)) {
+    case platform::Access::Writable:
+        break;
+    case platform::Access::ReadOnly:
+        throw Refusal(text(map) + ": the map is read-only; nothing was changed");
+    case platform::Access::InUse:
+        throw Refusal(text(map) + ": the map is open in another program; close it there and save again; "
+                                  "nothing was changed");
+    case platform::Access::Denied:
+        throw Refusal(text(map) + ": the map cannot be written; nothing was changed");
+    }
     const fs::path dir = map.parent_path();
-    if (::access(dir.c_str(), W_OK) != 0)
-        throw Refusal(dir.string() + ": the map's folder cannot be written; nothing was changed");
+    if (platform::writeAccess(dir) != platform::Access::Writable)
+        throw Refusal(text(dir) + ": the map's folder cannot be written; nothing was changed");
 }
 
 } // namespace
@@ -431,26 +440,26 @@ Result save(FrontEnd& fe, const WorkFolder& work) {
         const fs::path map = canonicalMap(chosenMap(fe.mapEditPath(), "map to edit"));
         const std::string again = ": run Copy Section first; nothing was changed";
         if (!fs::is_regular_file(work.editCopy()))
-            throw Refusal("the working folder " + work.folder().string() + " holds no working copy of a map" + again);
+            throw Refusal("the working folder " + text(work.folder()) + " holds no working copy of a map" + again);
         if (!fs::is_regular_file(work.tempChunk()))
-            throw Refusal("the working folder " + work.folder().string() + " holds no temporary chunk file" + again);
+            throw Refusal("the working folder " + text(work.folder()) + " holds no temporary chunk file" + again);
         Record r;
         if (!readRecord(work, r))
-            throw Refusal("the working folder " + work.folder().string() +
+            throw Refusal("the working folder " + text(work.folder()) +
                           " does not say which map Copy Section copied" + again);
-        if (r.map != map.string())
-            throw Refusal("the working files were made for " + r.map + ", not for " + map.string() + again);
+        if (r.map != text(map))
+            throw Refusal("the working files were made for " + r.map + ", not for " + text(map) + again);
         if (const auto why = stale(fe, r))
             throw Refusal(*why + ": run Copy Section again; nothing was changed");
         if (!fs::exists(map))
-            throw Refusal(map.string() + ": the map is gone since Copy Section" + again);
+            throw Refusal(text(map) + ": the map is gone since Copy Section" + again);
         // The map as Copy Section copied it, or as a Save wrote it (the working copy:
         // also after a Save cut short past its rename), whatever its modification time.
         const Version now = versionOf(map);
         if (!(now == r.copied) && !(now == versionOf(work.editCopy())))
-            throw Refusal(map.string() + ": the map has changed on disk since Copy Section" + again);
+            throw Refusal(text(map) + ": the map has changed on disk since Copy Section" + again);
         if (!(versionOf(work.tempChunk()) == r.chunk))
-            throw Refusal(work.tempChunk().string() + ": the temporary chunk file has changed since Copy Section" + again);
+            throw Refusal(text(work.tempChunk()) + ": the temporary chunk file has changed since Copy Section" + again);
 
         // A map that already holds this chunk file is left as it is, and nothing is kept for undo.
         const std::vector<uint8_t> made = chunk::readFile(work.tempChunk());
@@ -463,9 +472,9 @@ Result save(FrontEnd& fe, const WorkFolder& work) {
             checkWritable(map);
             onCopyOf(work.editCopy(), map, [&] { archive::add(work.editCopy(), work.tempChunk(), kChunkMember); });
             if (archive::readMember(work.editCopy(), kChunkMember) != made)
-                throw Refusal(work.editCopy().string() +
+                throw Refusal(text(work.editCopy()) +
                               ": the chunk file read back from the working copy differs from " +
-                              work.tempChunk().string() + "; the map was not changed");
+                              text(work.tempChunk()) + "; the map was not changed");
             keepForUndo(work, map, now);
         }
         fe.yield();
@@ -499,18 +508,18 @@ Result undo(FrontEnd& fe, const WorkFolder& work) {
         };
         UndoRecord u;
         if (!readUndoRecord(work, u) || !fs::is_regular_file(work.undoCopy()))
-            nothing("the working folder " + work.folder().string() + " holds no Save to undo");
-        if (u.map != map.string())
-            nothing("the last Save kept in the working folder was of " + u.map + ", not of " + map.string());
+            nothing("the working folder " + text(work.folder()) + " holds no Save to undo");
+        if (u.map != text(map))
+            nothing("the last Save kept in the working folder was of " + u.map + ", not of " + text(map));
         if (!fs::exists(map))
-            throw Refusal(map.string() + ": the map is gone since the last Save" + unchanged);
+            throw Refusal(text(map) + ": the map is gone since the last Save" + unchanged);
         const Version now = versionOf(map);
         if (now == u.before)
-            nothing(map.string() + ": the map is already as it was before the last Save");
+            nothing(text(map) + ": the map is already as it was before the last Save");
         if (!(now == u.after))
-            throw Refusal(map.string() + ": the map has changed on disk since the last Save" + unchanged);
+            throw Refusal(text(map) + ": the map has changed on disk since the last Save" + unchanged);
         if (!(versionOf(work.undoCopy()) == u.before))
-            throw Refusal(work.undoCopy().string() + ": the kept copy of the map is damaged" + unchanged);
+            throw Refusal(text(work.undoCopy()) + ": the kept copy of the map is damaged" + unchanged);
         checkWritable(map);
         fileops::replaceAtomically(work.undoCopy(), map);
         // Only the last Save is undone. Should the record outlive this, a second

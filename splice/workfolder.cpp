@@ -1,9 +1,9 @@
 #include "splice.h"
 
+#include "platform.h"
+
 #include <algorithm>
-#include <cstdlib>
 #include <vector>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -66,14 +66,10 @@ void WorkFolder::ensureFolder() const {
 }
 
 fs::path defaultProgramFolder() {
+    fs::path exe = platform::programFolder();
+    if (!exe.empty() && platform::writeAccess(exe) == platform::Access::Writable) return exe;
+    fs::path dir = platform::userDataFolder();
     std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec && ::access(exe.parent_path().c_str(), W_OK) == 0) return exe.parent_path();
-    fs::path base;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) base = xdg;
-    else if (const char* home = std::getenv("HOME"); home && *home) base = fs::path(home) / ".local/share";
-    else base = fs::temp_directory_path();
-    fs::path dir = base / "graftwell";
     fs::create_directories(dir, ec);
     return dir;
 }

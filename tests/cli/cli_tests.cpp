@@ -1,5 +1,6 @@
 #include "archive.h"
 #include "fixtures.h"
+#include "platform.h"
 
 #include <gmock/gmock.h>
 
@@ -8,17 +9,20 @@ using namespace fixtures;
 namespace {
 
 // Each command in turn on two maps of other sizes: its exit status, all its output (one
-// status line a line) and its messages; at the end, what the saves left in the map.
+// status line a line) and its messages; at the end, what the saves left in the map. Names
+// with spaces and Hangul reach the maps and the messages unchanged.
 TEST(Cli, CommandsPrintTheirStepsAndExitWithTheirStatus) {
     const ScratchDir dir;
-    const std::string a = (dir / "a.scm").string(), b = (dir / "b.scm").string(), w = (dir / "w").string();
-    const std::string gone = (dir / "gone.scm").string(), error = "graftwell-cli: error: ";
-    makeMap(a, makeChunk({{"DIM ", {8, 0, 8, 0}}, {"TILE", Bytes(10, 1)}, {"MTXM", Bytes(10, 2)}}));
-    makeMap(b, makeChunk({{"DIM ", {9, 0, 8, 0}}, {"MTXM", Bytes(4, 3)}, {"TILE", Bytes(6, 4)}}));
+    const auto utf8 = [&](const char* name) { return platform::toUtf8(dir.path() / platform::fromUtf8(name)); };
+    const std::string a = utf8("a.scm"), b = utf8("[8]투혼 1.3.scx"), w = utf8("작업 w");
+    const std::string gone = utf8("gone 투혼.scm"), error = "graftwell-cli: error: ";
+    makeMap(platform::fromUtf8(a), makeChunk({{"DIM ", {8, 0, 8, 0}}, {"TILE", Bytes(10, 1)}, {"MTXM", Bytes(10, 2)}}));
+    makeMap(platform::fromUtf8(b), makeChunk({{"DIM ", {9, 0, 8, 0}}, {"MTXM", Bytes(4, 3)}, {"TILE", Bytes(6, 4)}}));
     Strings spliced = kCopySteps;
     spliced.insert(spliced.end(), kSaveSteps.begin(), kSaveSteps.end());
     const struct { Strings args; int status; Strings out; std::string err; } cases[] = {
-        {{"save", a, "--work-dir", w}, 1, first(kSaveSteps, 1), error + "the working folder " + w + "/temp holds no"},
+        {{"save", a, "--work-dir", w}, 1, first(kSaveSteps, 1),
+         error + "the working folder " + platform::toUtf8(platform::fromUtf8(w) / "temp") + " holds no"},
         {{"copy", a, b, "--work-dir", w}, 1, {kCopySteps[0], kCopySteps[1], kCopySteps[2], "Copy Section cancelled."},
          error + "Copying \"TILE\" between these maps makes a broken map: the maps differ in size: the map to edit is "
                  "8x8, the map to splice 9x8. (use --force to copy anyway)\n"},
@@ -42,7 +46,7 @@ TEST(Cli, CommandsPrintTheirStepsAndExitWithTheirStatus) {
         EXPECT_THAT(r.err, ::testing::HasSubstr(c.err));
     }
     const Bytes want = makeChunk({{"DIM ", {8, 0, 8, 0}}, {"TILE", Bytes(6, 4)}, {"MTXM", Bytes(4, 3)}});
-    EXPECT_EQ(archive::readMember(a, kChunkName), want);
+    EXPECT_EQ(archive::readMember(platform::fromUtf8(a), kChunkName), want);
     EXPECT_EQ(run(GRAFTWELL_CLI, {"--help"}).status, 0);
     EXPECT_THAT(run(GRAFTWELL_CLI, {"--version"}).out, ::testing::StartsWith("graftwell-cli 1."));
 }

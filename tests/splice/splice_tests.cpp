@@ -5,6 +5,9 @@
 
 #include <gmock/gmock.h>
 
+#include <fstream>
+#include <regex>
+
 namespace fs = std::filesystem;
 using namespace fixtures;
 using Sections = std::vector<Member>;
@@ -54,6 +57,7 @@ struct Procedures : ::testing::Test {
 // same map. Cleaning up removes the run's files only.
 TEST_F(Procedures, CopySectionAndSaveReplaceTheSectionAndKeepTheRest) {
     fs::permissions(fe.edit, fs::perms(0640));
+    const fs::perms perms = fs::status(fe.edit).permissions(); // Windows keeps only the write bit
     const auto r = splice::copySection(fe, work);
     ASSERT_TRUE(r) << r.error;
     EXPECT_EQ(fe.statuses, kCopySteps);
@@ -67,7 +71,7 @@ TEST_F(Procedures, CopySectionAndSaveReplaceTheSectionAndKeepTheRest) {
         EXPECT_EQ(fe.yields, 3);
         EXPECT_EQ(archive::readMember(fe.edit, kChunkName), replaced({"TILE"}));
         EXPECT_EQ(archive::readMember(fe.edit, "extra\\notes.txt"), Bytes(3000, 'n'));
-        EXPECT_EQ(fs::status(fe.edit).permissions(), fs::perms(0640));
+        EXPECT_EQ(fs::status(fe.edit).permissions(), perms);
     }
     writeAll(work.extracted(), {1});
     work.cleanUp();
@@ -80,10 +84,29 @@ TEST_F(Procedures, CopySectionAndSaveReplaceTheSectionAndKeepTheRest) {
     EXPECT_EQ(splice::copySections(fe, work, {"STR", "TILE", "STR "}).error, "section \"STR \" is named twice");
 }
 
+// A map that another program holds open: where the system will not replace it (Windows), Save says so and
+// changes nothing; elsewhere it goes through. Once the map is closed, Save goes through everywhere.
+TEST_F(Procedures, SaveOfAMapHeldOpenIsRefusedWhereTheSystemBlocksIt) {
+    ASSERT_TRUE(splice::copySection(fe, work));
+    const Bytes before = readAll(fe.edit);
+    {
+        const std::ifstream held(fe.edit, std::ios::binary);
+        const auto r = splice::save(fe, work);
+        EXPECT_EQ(r.error, OPEN_FILES_BLOCK_REPLACE ? fs::weakly_canonical(fe.edit).string() +
+                                                          ": the map is open in another program; close it there "
+                                                          "and save again; nothing was changed"
+                                                    : "");
+        EXPECT_EQ(readAll(fe.edit) == before, bool(OPEN_FILES_BLOCK_REPLACE));
+    }
+    ASSERT_TRUE(splice::save(fe, work));
+    EXPECT_EQ(archive::readMember(fe.edit, kChunkName), replaced({"TILE"}));
+}
+
 // Save goes by content: a touched map, or one an undo put back, is the one Copy Section copied. A Save that would
 // change nothing leaves the map as it is, modification time included, and keeps nothing to undo.
 TEST_F(Procedures, SaveComparesContentAndLeavesAMapThatHoldsTheChunkUntouched) {
-    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    // Whole seconds: Windows keeps times in steps of 100 ns.
+    const auto old = std::chrono::floor<std::chrono::seconds>(fs::file_time_type::clock::now() - std::chrono::hours(1));
     ASSERT_TRUE(splice::copySection(fe, work));
     fs::last_write_time(fe.edit, old);
     ASSERT_TRUE(splice::save(fe, work));
@@ -148,7 +171,10 @@ TEST_P(Run, EndsAsExpected) {
         EXPECT_EQ(readAll(work.tempChunk()), c.chunk.empty() ? replaced({c.section}) : makeChunk(c.chunk));
         return;
     }
-    EXPECT_THAT(r.error, ::testing::ContainsRegex(c.error));
+    // Paths as on POSIX: C:\a\b is matched as /a/b.
+    std::string error = std::regex_replace(r.error, std::regex(R"(\b[A-Z]:\\)"), "/");
+    std::replace(error.begin(), error.end(), '\\', '/');
+    EXPECT_THAT(error, ::testing::ContainsRegex(c.error));
     EXPECT_EQ(r.quiet, c.declined);
     EXPECT_TRUE(c.saving || c.steps > 1 || !fs::exists(work.folder())) << "refused, yet the working folder was touched";
     EXPECT_TRUE(snapshot(dir / "edit.scm") == map && (!c.saving || snapshot(work.editCopy()) == workCopy));
@@ -199,7 +225,7 @@ INSTANTIATE_TEST_SUITE_P(
              fs::create_directories(t.work.programFolder());
              writeAll(t.work.folder(), {7});
          },
-         2, "^/.*/temp/~temp1.map: cannot open: Not a directory$"},
+         2, "^/.*/temp/~temp1.map: cannot open: "},
         // A file system error names the file it is about first.
         {"WorkingFileInTheWay", "TILE", [](Procedures& t) { fs::create_directories(t.work.firstChunk()); }, 3,
          "^/.*/temp/scenario.chk: cannot rename: Is a directory"},

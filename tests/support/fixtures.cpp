@@ -1,20 +1,18 @@
 #include "fixtures.h"
 
 #include "crypt.h"
+#include "platform.h"
 
-#include <StormLib.h>
 #include <cstring>
 #include <fstream>
 #include <random>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace fixtures {
-namespace {
+void fail(const std::string& what) { throw std::runtime_error("fixtures: " + what); }
 
-[[noreturn]] void fail(const std::string& what) { throw std::runtime_error("fixtures: " + what); }
+namespace {
 
 static_assert(sizeof(HashEntry) == 16 && sizeof(BlockEntry) == 16 && sizeof(MpqHeader) == 28);
 constexpr uint32_t kHashTableKey = 0xC3AF3770, kBlockTableKey = 0xEC83B3A3;
@@ -57,71 +55,21 @@ Bytes pattern(size_t size, uint32_t seed, bool compressible) {
     return out;
 }
 
-Bytes stormImplode(std::span<const uint8_t> data) {
-    Bytes out(data.size() * 2 + 64);
-    int n = int(out.size());
-    if (!SCompImplode(out.data(), &n, const_cast<uint8_t*>(data.data()), int(data.size())))
-        return {};
-    out.resize(size_t(n));
-    return out;
-}
-
-Bytes stormExplode(std::span<const uint8_t> stream, size_t room) {
-    Bytes out(room);
-    int n = int(room);
-    if (!SCompExplode(out.data(), &n, const_cast<uint8_t*>(stream.data()), int(stream.size())))
-        return {};
-    out.resize(size_t(n));
-    return out;
-}
-
-void makeMap(const fs::path& path, const Bytes& chunk, const MapOptions& o, const std::vector<Member>& extra) {
-    // Version 1, a flat file, no (listfile) or (attributes), the sector size, the hash table size.
-    SFILE_CREATE_MPQ create{sizeof(SFILE_CREATE_MPQ), MPQ_FORMAT_VERSION_1, nullptr, 0,
-                            STREAM_PROVIDER_FLAT | BASE_PROVIDER_FILE, 0, 0, 0, 0, 512u << o.sectorShift, 0,
-                            o.hashTableSize};
-    const DWORD flags = MPQ_FILE_REPLACEEXISTING | (o.encrypted ? MPQ_FILE_ENCRYPTED : 0) |
-                        (o.adjustedKey ? MPQ_FILE_FIX_KEY : 0) |
-                        (o.codec == Codec::Implode ? MPQ_FILE_IMPLODE : o.codec == Codec::None ? 0 : MPQ_FILE_COMPRESS);
-    const DWORD codec =
-        o.codec == Codec::Zlib ? MPQ_COMPRESSION_ZLIB : o.codec == Codec::Pkware ? MPQ_COMPRESSION_PKWARE : 0;
-    const auto check = [&](bool ok, const std::string& what) {
-        if (!ok) fail("cannot " + what + " in " + path.string() + " (error " + std::to_string(GetLastError()) + ")");
-    };
-    HANDLE mpq = nullptr, file = nullptr;
-    fs::remove(path);
-    check((!o.adjustedKey || o.encrypted) && o.headerOffset % 512 == 0, "use these options");
-    check(SFileCreateArchive2(path.c_str(), &create, &mpq), "create the archive");
-    std::vector<Member> members = {{kChunkName, chunk}};
-    members.insert(members.end(), extra.begin(), extra.end());
-    for (const auto& [name, data] : members) {
-        check(SFileCreateFile(mpq, name.c_str(), 0, DWORD(data.size()), 0, flags, &file), "add " + name);
-        check(data.empty() || SFileWriteFile(file, data.data(), DWORD(data.size()), codec), "write " + name);
-        check(SFileFinishFile(file), "finish " + name);
-    }
-    check(SFileCloseArchive(mpq), "close the archive");
-    if (o.headerOffset) {
-        Bytes bytes = pattern(o.headerOffset, 99, false), body = readAll(path);
-        bytes.insert(bytes.end(), body.begin(), body.end());
-        writeAll(path, bytes);
-    }
-}
-
 Bytes readAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) fail("cannot read " + path.string());
+    if (!in) fail("cannot read " + platform::toUtf8(path));
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 void writeAll(const fs::path& path, const Bytes& bytes) {
     if (!std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size()))
-        fail("cannot write " + path.string());
+        fail("cannot write " + platform::toUtf8(path));
 }
 Strings first(const Strings& steps, size_t n) { return {steps.begin(), steps.begin() + n}; }
 
 ScratchDir::ScratchDir() {
-    std::string name = (fs::temp_directory_path() / "graftwell-test-XXXXXX").string();
-    if (!::mkdtemp(name.data())) fail("cannot make " + name);
-    path_ = name;
+    std::random_device random;
+    for (int attempt = 0; !fs::create_directory(path_ = fs::temp_directory_path() / ("graftwell-test-" + std::to_string(random())));)
+        if (++attempt > 100) fail("cannot make " + platform::toUtf8(path_));
 }
 
 ScratchDir::~ScratchDir() {
@@ -134,13 +82,9 @@ ScratchDir::~ScratchDir() {
 
 Run run(const std::string& program, const Strings& args, const Env& env) {
     const ScratchDir dir;
-    std::string command;
-    for (const auto& [name, value] : env) command += name + "='" + value + "' ";
-    command += "'" + program + "'";
-    for (const auto& a : args) command += " '" + a + "'";
-    const int st = std::system((command + " >" + (dir / "out").string() + " 2>" + (dir / "err").string()).c_str());
+    const int status = platform::run(platform::fromUtf8(program), args, env, dir / "out", dir / "err");
     const Bytes out = readAll(dir / "out"), err = readAll(dir / "err");
-    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, {out.begin(), out.end()}, {err.begin(), err.end()}};
+    return {status, {out.begin(), out.end()}, {err.begin(), err.end()}};
 }
 
 // The archive's own hash: the StormLib-made fixtures check it.

@@ -1,4 +1,5 @@
-// Fixture maps made with StormLib's own writer, a raw view of their bytes for patching, and a program runner.
+// Fixture maps (made with StormLib's writer where it exists, with our own codecs and cipher elsewhere), a raw
+// view of their bytes for patching, and a program runner.
 #pragma once
 
 #include <cstdint>
@@ -13,12 +14,14 @@ using Bytes = std::vector<uint8_t>;
 using Member = std::pair<std::string, Bytes>;
 using Strings = std::vector<std::string>;
 
+[[noreturn]] void fail(const std::string& what);
+
 // A chunk file from (name, data) pairs; names are padded to 4 bytes.
 Bytes makeChunk(const std::vector<Member>& sections);
 // Deterministic filler bytes; `compressible` gives the repetitive data of terrain.
 Bytes pattern(size_t size, uint32_t seed = 1, bool compressible = true);
 
-// StormLib's PKWARE DCL codec, the second opinion on ours: the stream, or what
+// StormLib's PKWARE DCL codec, the second opinion on ours (not on Windows, which has no StormLib): the stream, or what
 // SCompExplode decodes into `room` bytes; empty when it fails.
 Bytes stormImplode(std::span<const uint8_t> data);
 Bytes stormExplode(std::span<const uint8_t> stream, size_t room);
