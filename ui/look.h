@@ -1,7 +1,7 @@
 // The Qt renderer of the layout tables: fonts, icon and the controls themselves.
 #pragma once
 
-#include "layout.h"
+#include "formlayout.h"
 
 #include <QColor>
 #include <QFont>

@@ -7,7 +7,7 @@
 #endif
 #include <windows.h>
 
-#include "layout.h"
+#include "formlayout.h"
 
 #include <string>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "layout.h"
+#include "formlayout.h"
 
 #include <algorithm>
 #include <exception>
