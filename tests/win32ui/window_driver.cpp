@@ -86,7 +86,8 @@ struct Window {
 std::wstring waitForStatus(const Window& w, const std::wstring& last) {
     std::wstring box;
     waitFor([&] {
-        if (const HWND d = ownedDialog(w.hwnd)) box = L"message box: " + textOf(GetDlgItem(d, 0xFFFF));
+        const HWND d = ownedDialog(w.hwnd);
+        if (d && GetDlgItem(d, 0xFFFF)) box = L"message box: " + textOf(GetDlgItem(d, 0xFFFF)); // its text's id
         return !box.empty() || textOf(w["lblStatus"]) == last;
     });
     return box.empty() ? textOf(w["lblStatus"]) : box;
@@ -120,6 +121,7 @@ void pick(const Window& w, const char* browse, const std::filesystem::path& map,
         check(textOf(name).ends_with(startsAt), "the dialog starts from the file picked last", textOf(name));
     SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(map.wstring().c_str()));
     PostMessageW(descendant(dialog, IDOK, L"Button"), BM_CLICK, 0, 0); // "Open"
+    check(waitFor([&] { return !IsWindow(dialog); }), "Open closes the dialog");
     const std::wstring loaded = wide(layout::kLoaded) + map.wstring();
     check(waitForStatus(w, loaded) == loaded, "the status line names the map picked", textOf(w["lblStatus"]));
 }
@@ -178,9 +180,12 @@ int main(int argc, char** argv) {
 
     // About is modal: the main window takes no input until "Close".
     PostMessageW(w["btnAbout"], BM_CLICK, 0, 0);
-    const Window about{waitFor([] { return FindWindowW(nullptr, L"About Graftwell 1.0 BETA"); }),
+    const Window about{waitFor([&] {
+                           const HWND a = FindWindowW(nullptr, L"About Graftwell 1.0 BETA");
+                           return a && IsWindowVisible(a) && !IsWindowEnabled(w.hwnd) ? a : nullptr;
+                       }),
                        layout::aboutWindow()};
-    check(about.hwnd && !IsWindowEnabled(w.hwnd), "About opens over a disabled main window");
+    check(about.hwnd != nullptr, "About opens over a disabled main window");
     if (about.hwnd) {
         const SIZE size = clientSize(about.hwnd);
         check(size.cx == 202 && size.cy == 149, "About's client area is 202 x 149",
