@@ -144,7 +144,8 @@ private:
                 return false;
             }
             const int64_t length = *to - (*from + 8);
-            if (length == in.length)
+            // A jump before the start ends the walk wherever it points.
+            if (length == in.length || (target < 0 && *from + 8 + in.length < 0))
                 continue;
             if (length >= 0 || length < std::numeric_limits<int32_t>::min()) {
                 why = "a section that jumps back could not be made to land where it did";
@@ -232,7 +233,10 @@ Copied copySection(const GameView& edit, const GameView& splice, std::string_vie
         for (auto& content : contents(splice, name, *want)) {
             Attempt attempt(edit, name);
             const uint64_t at = carrier ? carrier->pos : static_cast<uint64_t>(edit.endPos());
-            carrier ? attempt.replace(*carrier, std::move(content)) : attempt.insert(at, std::move(content));
+            if (carrier)
+                attempt.replace(*carrier, std::move(content));
+            else
+                attempt.insert(at, std::move(content));
             for (const size_t i : ours) {
                 const Instance& in = all[i];
                 if (&in == carrier || !in.survives())

@@ -179,7 +179,7 @@ GameView::GameView(const Rope& file) : file_(&file) {
         if (instances_.size() == kMaxInstances)
             throw ChunkError("the chunk file has more than " + std::to_string(kMaxInstances) +
                              " sections; no map has that many");
-        uint8_t header[8];
+        uint8_t header[8] = {};
         file.read(static_cast<uint64_t>(p), header, 8);
         Instance in;
         in.name.assign(reinterpret_cast<const char*>(header), 4);

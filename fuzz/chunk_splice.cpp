@@ -90,14 +90,22 @@ void checkViews(const Bytes& edit, const Bytes& splice, const Bytes& out, const 
         if (want.has_value() != got.has_value() || (want && want->bytes() != got->bytes()))
             fuzz::fail(n == name ? "the game does not read the copied section" : "another section changed");
     }
-    // Where neither file repeats the name and it is read whole: the three-part splice.
+    // Where neither file repeats the name and it is read whole: the three-part splice, unless a jump back
+    // crosses the section and must be kept landing where it did.
     const auto whole = [&](const chunk::GameView& v) {
         const auto& list = v.of(name);
         if (list.size() != 1) return false;
         const chunk::Instance& in = v.instances()[list[0]];
         return in.survives() && in.size == uint64_t(in.length) && in.taken == in.size;
     };
-    if (whole(ve) && whole(vs)) {
+    const auto crossed = [&](const chunk::Instance& at) {
+        for (const auto& in : ve.instances())
+            if (in.use == chunk::Use::Jump && in.pos > at.pos && int64_t(in.pos) + 8 + in.length >= 0 &&
+                uint64_t(int64_t(in.pos) + 8 + in.length) < at.end())
+                return true;
+        return false;
+    };
+    if (whole(ve) && whole(vs) && !crossed(ve.instances()[ve.of(name)[0]])) {
         const chunk::Instance& a = ve.instances()[ve.of(name)[0]];
         const chunk::Instance& b = vs.instances()[vs.of(name)[0]];
         Bytes three(edit.begin(), edit.begin() + long(a.pos));

@@ -401,7 +401,7 @@ std::optional<std::string> stale(FrontEnd& fe, const Record& r) {
         sections = shown->sections;
     }
     std::string splice = shown->spliceMap;
-    if (splice != kNoMapLoaded && !splice.empty()) splice = text(canonicalMap(splice));
+    if (splice != kNoMapLoaded && !splice.empty()) splice = text(canonicalMap(platform::fromUtf8(splice)));
     if (splice == r.spliceMap && sections == r.sections) return std::nullopt;
     return "Copy Section copied " + names(r.sections) + " from " + r.spliceMap + ", but the window now shows " +
            names(shown->sections) + " from " + shown->spliceMap;

@@ -5,7 +5,9 @@
 
 #include <cstring>
 #include <fstream>
+#include <chrono>
 #include <random>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -82,9 +84,18 @@ ScratchDir::~ScratchDir() {
 
 Run run(const std::string& program, const Strings& args, const Env& env) {
     const ScratchDir dir;
-    const int status = platform::run(platform::fromUtf8(program), args, env, dir / "out", dir / "err");
-    const Bytes out = readAll(dir / "out"), err = readAll(dir / "err");
-    return {status, {out.begin(), out.end()}, {err.begin(), err.end()}};
+    // Under load, Wine now and then fails to start a process at all: that is tried again.
+    for (int attempt = 1;; ++attempt) {
+        try {
+            const int status = platform::run(platform::fromUtf8(program), args, env, dir / "out", dir / "err");
+            const Bytes out = readAll(dir / "out"), err = readAll(dir / "err");
+            return {status, {out.begin(), out.end()}, {err.begin(), err.end()}};
+        } catch (const platform::Error& e) {
+            if (attempt == 3 || std::string(e.what()).find(": cannot start") == std::string::npos)
+                throw;
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+    }
 }
 
 // The archive's own hash: the StormLib-made fixtures check it.
