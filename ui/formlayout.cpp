@@ -1,5 +1,7 @@
 #include "formlayout.h"
 
+#include "platform.h"
+
 #include <algorithm>
 #include <exception>
 #include <stdexcept>
@@ -72,8 +74,33 @@ std::vector<const Control*> Window::tabOrder() const {
     return order;
 }
 
-bool typable(std::string_view sectionName) {
-    return std::ranges::all_of(sectionName, [](unsigned char c) { return c >= 0x20 && c < 0x7F; });
+bool Completions::refresh(const std::vector<std::filesystem::path>& maps) {
+    std::string key;
+    std::vector<std::filesystem::path> readable;
+    for (const std::filesystem::path& map : maps) {
+        platform::Status st;
+        try {
+            st = platform::status(map);
+        } catch (const platform::Error&) {
+            continue;
+        }
+        if (map == std::filesystem::path(splice::kNoMapLoaded) || st.kind != platform::Kind::Regular ||
+            st.size > kMaxCompletionRead)
+            continue;
+        readable.push_back(map);
+        key += platform::toUtf8(map) + '\n' + std::to_string(st.size) + '\n' + std::to_string(st.mtimeNs) + '\n';
+    }
+    if (key == key_ && !key.empty()) return false;
+    key_ = std::move(key);
+    names_.clear();
+    // Only names a user can type: the box takes no control characters.
+    const auto typable = [](const std::string& n) {
+        return std::ranges::all_of(n, [](unsigned char c) { return c >= 0x20 && c < 0x7F; });
+    };
+    for (const std::filesystem::path& map : readable)
+        for (std::string& n : splice::sectionNames(map))
+            if (typable(n) && std::ranges::find(names_, n) == names_.end()) names_.push_back(std::move(n));
+    return true;
 }
 
 std::optional<std::string> runProcedure(bool& busy, std::string_view what, Procedure procedure,

@@ -6,6 +6,7 @@
 
 #include "splice.h"
 
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
@@ -101,8 +102,18 @@ inline constexpr int kCompletionWidth = 1500; // twips
 // so that a focus change never stalls the window.
 inline constexpr unsigned long long kMaxCompletionRead = 16ull * 1024 * 1024;
 
-// Only names a user can type are offered as completions.
-bool typable(std::string_view sectionName);
+// The section names the section box offers: either map's, as the game reads them,
+// those a user can type, each once. A map too large or not a file offers none.
+class Completions {
+public:
+    // Reads the maps again where one changed since; true when it did.
+    bool refresh(const std::vector<std::filesystem::path>& maps);
+    const std::vector<std::string>& names() const { return names_; }
+
+private:
+    std::string key_; // each map's path, size and time at the last read
+    std::vector<std::string> names_;
+};
 
 // Runs a procedure for a window: never two at once on the same working files
 // (a yield dispatches events that may ask for another), an exception counts as

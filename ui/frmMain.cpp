@@ -6,12 +6,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCompleter>
-#include <QDateTime>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QMessageBox>
 #include <QKeyEvent>
 #include <QAbstractItemView>
@@ -22,8 +20,6 @@
 namespace ui {
 
 namespace {
-
-const QString kNoMap = qs(splice::kNoMapLoaded);
 
 // Qt writes a file type as "Description (*.a *.b)" and types apart with ";;". On
 // Windows "*.*" matches every name; here that is "*".
@@ -107,8 +103,8 @@ frmMain::frmMain(std::filesystem::path programFolder, Dialogs dialogs, QWidget* 
         fitText(b, b->text(), b->width() - 8);
     fitText(lblGeneral[3], lblGeneral[3]->text(), txtSection->x() - lblGeneral[3]->x() - 3);
 
-    completions_ = new QStringListModel(this);
-    auto* completer = new QCompleter(completions_, this);
+    model_ = new QStringListModel(this);
+    auto* completer = new QCompleter(model_, this);
     completer->setCaseSensitivity(Qt::CaseInsensitive);
     // The box is four characters wide; the list of names needs room to be read.
     completer->popup()->setMinimumWidth(layout::px(layout::kCompletionWidth));
@@ -227,28 +223,11 @@ bool frmMain::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void frmMain::refreshCompletions() {
-    if (busy_) return;
-    // Either map's names, as the game reads them; a map too large or not a file offers none.
-    QString key;
-    std::vector<QString> maps;
-    for (const PathLabel* label : {lblMapEdit, lblMapSplice}) {
-        const QString path = label->path();
-        const QFileInfo info(path);
-        if (path == kNoMap || !info.isFile() ||
-            static_cast<unsigned long long>(info.size()) > layout::kMaxCompletionRead)
-            continue;
-        maps.push_back(path);
-        key += path + QLatin1Char('\n') + QString::number(info.size()) + QLatin1Char('\n') +
-               QString::number(info.lastModified().toMSecsSinceEpoch()) + QLatin1Char('\n');
-    }
-    if (key == completionsKey_ && !key.isEmpty()) return;
-    completionsKey_ = key;
+    if (busy_ || !completions_.refresh({mapEditPath(), mapSplicePath()})) return;
     QStringList names;
-    for (const QString& map : maps)
-        for (const std::string& n : splice::sectionNames(toLocal(map)))
-            if (layout::typable(n)) names << QString::fromLatin1(n.data(), static_cast<qsizetype>(n.size()));
-    names.removeDuplicates();
-    completions_->setStringList(names);
+    for (const std::string& n : completions_.names())
+        names << QString::fromLatin1(n.data(), static_cast<qsizetype>(n.size()));
+    model_->setStringList(names);
 }
 
 } // namespace ui

@@ -52,7 +52,7 @@ public:
     QLabel* lblStatus = nullptr;
 
     bool busy() const { return busy_; }
-    QStringList sectionCompletions() const { return completions_->stringList(); }
+    QStringList sectionCompletions() const { return model_->stringList(); }
 
     // splice::FrontEnd
     std::string mapEditPath() override;
@@ -87,8 +87,8 @@ private:
     QString lastFile_;
     bool busy_ = false;
     bool closePending_ = false;
-    QStringListModel* completions_ = nullptr;
-    QString completionsKey_;
+    QStringListModel* model_ = nullptr; // the completer's copy of completions_
+    layout::Completions completions_;
 };
 
 } // namespace ui

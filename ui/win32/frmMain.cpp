@@ -183,35 +183,15 @@ void frmMain::drop(HDROP files) {
 
 void frmMain::refreshCompletions() {
     if (busy_) return;
-    // Either map's names, as the game reads them; a map too large or not a file offers none.
-    std::wstring key;
-    std::vector<std::filesystem::path> maps;
-    for (const char* label : {"lblMapEdit", "lblMapSplice"}) {
-        const std::filesystem::path path(textOf(item(label)));
-        platform::Status st;
-        try {
-            st = platform::status(path);
-        } catch (const platform::Error&) {
-            continue;
-        }
-        if (st.kind != platform::Kind::Regular || st.size > layout::kMaxCompletionRead) continue;
-        maps.push_back(path);
-        key += path.wstring() + L'\n' + std::to_wstring(st.size) + L'\n' + std::to_wstring(st.mtimeNs) + L'\n';
-    }
-    if (key == completionsKey_ && !key.empty()) return;
-    completionsKey_ = key;
-    completions_.clear();
-    for (const std::filesystem::path& map : maps)
-        for (std::string& n : splice::sectionNames(map))
-            if (layout::typable(n) && std::ranges::find(completions_, n) == completions_.end())
-                completions_.push_back(std::move(n));
+    completions_.refresh({std::filesystem::path(textOf(item("lblMapEdit"))),
+                          std::filesystem::path(textOf(item("lblMapSplice")))});
 }
 
 void frmMain::showCompletions() {
     const std::wstring typed = textOf(item("txtSection"));
     SendMessageW(popup_, LB_RESETCONTENT, 0, 0);
     int shown = 0;
-    for (const std::string& n : completions_)
+    for (const std::string& n : completions_.names())
         if (!typed.empty() && startsWithNoCase(n, typed)) {
             SendMessageW(popup_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(n).c_str()));
             ++shown;

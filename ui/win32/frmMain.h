@@ -53,8 +53,7 @@ private:
     std::wstring lastFile_;
     bool busy_ = false;
     bool closePending_ = false;
-    std::vector<std::string> completions_;
-    std::wstring completionsKey_;
+    layout::Completions completions_;
 };
 
 } // namespace ui::win32
