@@ -78,6 +78,19 @@ uint64_t hashFile(const std::filesystem::path& path) {
     return h;
 }
 
+bool sameContent(const std::filesystem::path& a, const std::filesystem::path& b) {
+    platform::File x(a, platform::File::Mode::Read), y(b, platform::File::Mode::Read);
+    const uint64_t size = x.status().size;
+    if (y.status().size != size) return false;
+    std::vector<uint8_t> p(kBufferSize), q(kBufferSize);
+    for (uint64_t pos = 0; pos < size; pos += p.size()) {
+        const size_t n = x.readAt(p, pos);
+        if (y.readAt(std::span(q).first(n), pos) != n || !std::equal(p.begin(), p.begin() + n, q.begin())) return false;
+        if (n < p.size()) break;
+    }
+    return true;
+}
+
 Stamp stampOf(const std::filesystem::path& path) {
     const platform::Status st = existing(path);
     Stamp s;

@@ -22,6 +22,9 @@ void writeFile(const std::filesystem::path& path, std::span<const uint8_t> bytes
 // 64-bit FNV-1a of the file's bytes: enough to tell that a map changed.
 uint64_t hashFile(const std::filesystem::path& path);
 
+// Whether the two files hold the same bytes; read a piece at a time, not whole.
+bool sameContent(const std::filesystem::path& a, const std::filesystem::path& b);
+
 struct Stamp {
     uintmax_t size = 0;
     int64_t mtimeNs = 0;

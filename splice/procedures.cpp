@@ -141,6 +141,9 @@ struct Record {
     std::vector<std::string> sections; // normalized
     Version copied;                    // the map as Copy Section copied it
     Version chunk;                     // the temporary chunk file it made
+    // Whether that map already holds the temporary chunk file, so that Save need
+    // not decode the map again to find out; unknown in an older record.
+    std::optional<bool> holdsChunk;
 };
 
 fs::path canonicalMap(const fs::path& p) { return fs::weakly_canonical(fs::absolute(p)); }
@@ -165,6 +168,7 @@ void writeRecord(const WorkFolder& work, const Record& r) {
     out << "graftwell-record 3\n" << r.map << '\n' << r.spliceMap << '\n' << r.sections.size();
     for (const auto& n : r.sections) out << ' ' << hexOf(n);
     out << '\n' << r.copied.size << ' ' << r.copied.hash << '\n' << r.chunk.size << ' ' << r.chunk.hash << '\n';
+    if (r.holdsChunk) out << (*r.holdsChunk ? 1 : 0) << '\n';
     writeAtomically(work.record(), out.str());
 }
 
@@ -187,7 +191,9 @@ bool readRecord(const WorkFolder& work, Record& r) {
         r.sections.push_back(name);
     }
     in >> r.copied.size >> r.copied.hash >> r.chunk.size >> r.chunk.hash;
-    return static_cast<bool>(in) && r.sections.size() == count;
+    if (!in || r.sections.size() != count) return false;
+    if (int holds = 0; in >> holds) r.holdsChunk = holds == 1;
+    return true;
 }
 
 // ---- what undoing the last Save needs --------------------------------------
@@ -367,6 +373,7 @@ Result copyRun(FrontEnd& fe, const WorkFolder& work, const std::vector<std::stri
         r.sections = names ? normalized : std::vector<std::string>{chunk::normalizeName(fe.sectionName())};
         r.copied = versionOf(stamp);
         r.chunk = versionOf(work.tempChunk());
+        r.holdsChunk = fileops::sameContent(work.firstChunk(), work.tempChunk());
         writeRecord(work, r);
         fe.setStatus("Done!");
     });
@@ -464,9 +471,13 @@ Result save(FrontEnd& fe, const WorkFolder& work) {
         // A map that already holds this chunk file is left as it is, and nothing is kept for undo.
         const std::vector<uint8_t> made = chunk::readFile(work.tempChunk());
         bool unchanged = false;
-        try {
-            unchanged = archive::readMember(map, kChunkMember) == made;
-        } catch (const archive::ArchiveError&) {
+        if (now == r.copied && r.holdsChunk) {
+            unchanged = *r.holdsChunk;
+        } else {
+            try {
+                unchanged = archive::readMember(map, kChunkMember) == made;
+            } catch (const archive::ArchiveError&) {
+            }
         }
         if (!unchanged) {
             checkWritable(map);
