@@ -213,8 +213,6 @@ GameView::GameView(const Rope& file) : file_(&file) {
         }
         p = next;
     }
-    if (ending_ == Ending::Exhausted || ending_ == Ending::Loop)
-        endPos_ = p;
 
     for (auto& [name, list] : byName_) {
         const LoadRule& rule = ruleFor(name);

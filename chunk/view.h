@@ -55,6 +55,8 @@ public:
 
     Rope() = default;
     explicit Rope(std::span<const uint8_t> bytes) { append(bytes); }
+    // A rope only points at bytes: a temporary would be gone before it is read.
+    explicit Rope(std::vector<uint8_t>&&) = delete;
     Rope(Rope&&) = default;
     Rope& operator=(Rope&&) = default;
     Rope(const Rope&) = delete;
