@@ -122,6 +122,14 @@ TEST(Dcl, RefusesBrokenStreamsAndKeepsWhatCameBefore) {
                 << c.what;
         }
     }
+    // Cut anywhere, a real stream decodes as far as StormLib's decoder takes it.
+    const Bytes data = pattern(600, 11), whole = stormImplode(data);
+    for (size_t n = 5; n < whole.size(); ++n) {
+        const Bytes cut(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(n));
+        Bytes out(data.size());
+        out.resize(dcl::explode(cut, out).size);
+        EXPECT_EQ(out, stormExplode(cut, data.size())) << "cut to " << n << " bytes";
+    }
 }
 
 // What the archive writer and reader rely on: a sector coded only when that pays, decoded to its size.
@@ -140,8 +148,10 @@ TEST(Codec, CodesSectorsOnlyWhenSmallerAndDecodesThemWhole) {
         EXPECT_EQ(archive::codec::decompressInto(packed, {out.data(), 100}), 100u) << "more than it owes: cut";
     }
     // A stream of nothing holds no sector: refused as StormLib refused it.
-    Bytes room(16);
-    EXPECT_FALSE(archive::codec::explodeInto(*dcl::implode({}), room));
+    Bytes room(16), nothing = *dcl::implode({});
+    EXPECT_FALSE(archive::codec::explodeInto(nothing, room));
+    nothing.push_back(0); // also where it is long enough to be read
+    EXPECT_FALSE(archive::codec::explodeInto(nothing, room));
 }
 
 // zlib sectors are written as StormLib wrote them, byte for byte, at any size.

@@ -108,13 +108,23 @@ TEST(GameView, ReadsWhatTheGameReads) {
         EXPECT_EQ(codeViews(c.file), c.views);
         EXPECT_EQ(plainViews(c.file), c.views);
     }
-    const chunk::Rope rope(kOverwrites);
-    const chunk::GameView view(rope);
-    std::vector<std::string> uses;
-    for (const auto& in : view.instances())
-        uses.push_back(chunk::describe(in));
-    EXPECT_EQ(uses, (std::vector<std::string>{"used", "used", "overwrites the start", "ignored: shorter than 2 bytes",
-                                              "overwrites the start"}));
+    for (const auto& [file, want] :
+         {std::pair{kOverwrites, std::vector<std::string>{"used", "used", "overwrites the start",
+                                                          "ignored: shorter than 2 bytes", "overwrites the start"}},
+          {kAppended, {"used", "used", "appended", "used"}}}) {
+        const chunk::Rope rope(file);
+        const chunk::GameView view(rope);
+        std::vector<std::string> uses;
+        for (const auto& in : view.instances())
+            uses.push_back(chunk::describe(in));
+        EXPECT_EQ(uses, want);
+    }
+    // Names in messages: what is not plain printable ASCII, and the backslash, in hex.
+    EXPECT_EQ(chunk::printable("~\\\x7F\x01"), "~\\x5C\\x7F\\x01");
+    // A file of more sections than any map holds is refused, not walked on.
+    const Bytes empties(8 * (chunk::kMaxInstances + 1), 0);
+    const chunk::Rope many(empties);
+    EXPECT_THROW(chunk::GameView{many}, chunk::ChunkError);
 }
 
 // Seeded chunk files with repeated, short, cut and stacked sections and jumps back.
@@ -204,8 +214,14 @@ TEST(CopySection, GivesTheSpliceMapsViewWithTheSmallestChange) {
         }
     }
     EXPECT_EQ(copyOf(kDecoyFirst, other, "DIM ").value_or(Bytes{}).size(), kDecoyFirst.size());
-    // A section read twice, once inside another: no file gives the right view.
     std::string why;
+    // An earlier terrain the new one covers whole stays as it is.
+    EXPECT_EQ(copyOf(secs({{"MTXM", 2, fill(2, 'A')}, {"MTXM", 1, {'B'}}}), secs({{"MTXM", 2, fill(2, 'C')}}), "MTXM"),
+              secs({{"MTXM", 2, fill(2, 'A')}, {"MTXM", 2, fill(2, 'C')}}));
+    // A name one of the maps has no view of.
+    EXPECT_FALSE(copyOf(single, other, "DIM ", &why));
+    EXPECT_EQ(why, "both chunk files must hold a \"DIM \" section the game reads");
+    // A section read twice, once inside another: no file gives the right view.
     EXPECT_FALSE(copyOf(kStacked, other, "TILE", &why));
     EXPECT_EQ(why, "changing its \"TILE\" would also change what the game reads as its \"XXXX\" section, which "
                    "holds the same bytes");
