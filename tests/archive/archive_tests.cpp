@@ -138,4 +138,13 @@ TEST(Archive, AddKeepsUnchangedSectorsAsStored) {
     EXPECT_EQ(sectorAt(after, after.blockOf(kChunkName), 1), table[1]) << "the raw first sector was recoded";
 }
 
+// A file far larger than any map is refused before it is read into memory (sparse: it costs no disk).
+TEST(Archive, RefusesAFileLargerThanAnyMap) {
+    const ScratchDir dir;
+    writeAll(dir / "huge.scm", {});
+    fs::resize_file(dir / "huge.scm", 2 * archive::kMaxMemberSize + 1);
+    EXPECT_THAT([&] { archive::readMember(dir / "huge.scm", kChunkName); },
+                fails("huge.scm: the archive of 536870913 bytes is larger than the 512 MB limit"));
+}
+
 } // namespace
