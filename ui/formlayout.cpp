@@ -74,6 +74,17 @@ std::vector<const Control*> Window::tabOrder() const {
     return order;
 }
 
+int Window::textRoom(const Control& c) const {
+    constexpr int kButtonMargin = 120, kLabelGap = 45; // 8 and 3 pixels at 96 dpi
+    if (c.kind == Kind::Button) return c.rect.width - kButtonMargin;
+    int end = c.rect.left + c.rect.width;
+    for (const Control& o : controls)
+        if (o.focusable() && o.parent == c.parent && o.rect.left > c.rect.left &&
+            o.rect.top < c.rect.top + c.rect.height && o.rect.top + o.rect.height > c.rect.top)
+            end = std::min(end, o.rect.left - kLabelGap);
+    return end - c.rect.left;
+}
+
 bool Completions::refresh(const std::vector<std::filesystem::path>& maps) {
     std::string key;
     std::vector<std::filesystem::path> readable;

@@ -68,6 +68,10 @@ struct Window {
     const Control& operator[](std::string_view controlName) const;
     // The controls that take the focus, in tab order.
     std::vector<const Control*> tabOrder() const;
+    // Twips from a label's or a button's left edge to where its text must end: a
+    // button's inside its frame, a label's before the control beside it, which it
+    // would otherwise run under. A renderer narrows a font whose text runs past.
+    int textRoom(const Control& c) const;
 };
 
 // The window font: "MS Sans Serif" 8.25 pt, regular, bold where noted.

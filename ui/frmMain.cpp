@@ -98,11 +98,6 @@ frmMain::frmMain(std::filesystem::path programFolder, Dialogs dialogs, QWidget* 
     setWindowIcon(appIcon());
     setAcceptDrops(true);
 
-    // Button text needs its frame's margin; the option label must end before the box.
-    for (QPushButton* b : {btnMapEdit, btnMapSplice, btnAbout, btnCopy, btnSave})
-        fitText(b, b->text(), b->width() - 8);
-    fitText(lblGeneral[3], lblGeneral[3]->text(), txtSection->x() - lblGeneral[3]->x() - 3);
-
     model_ = new QStringListModel(this);
     auto* completer = new QCompleter(model_, this);
     completer->setCaseSensitivity(Qt::CaseInsensitive);

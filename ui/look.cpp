@@ -43,15 +43,6 @@ QFont boldFont() {
     return f;
 }
 
-void fitText(QWidget* widget, const QString& text, int room) {
-    QFont f = widget->font();
-    for (int stretch = 100; stretch >= 75; stretch -= 5) {
-        f.setStretch(stretch);
-        if (QFontMetrics(f).horizontalAdvance(text) <= room) break;
-    }
-    if (f.stretch() != 100) widget->setFont(f);
-}
-
 QColor greyText(const QPalette& palette) {
     const QColor a = palette.color(QPalette::WindowText), b = palette.color(QPalette::Window);
     return QColor((a.red() + b.red()) / 2, (a.green() + b.green()) / 2, (a.blue() + b.blue()) / 2);
@@ -73,6 +64,17 @@ void PathLabel::setPath(const QString& path) {
 }
 
 namespace {
+
+// Narrows the widget's font, as little as needed, so that `text` fits in
+// `room` pixels; wider desktop fonts would otherwise run into the next control.
+void fitText(QWidget* widget, const QString& text, int room) {
+    QFont f = widget->font();
+    for (int stretch = 100; stretch >= 75; stretch -= 5) {
+        f.setStretch(stretch);
+        if (QFontMetrics(f).horizontalAdvance(text) <= room) break;
+    }
+    if (f.stretch() != 100) widget->setFont(f);
+}
 
 QWidget* create(const layout::Control& c, QWidget* parent) {
     const QString text = qs(c.text);
@@ -144,6 +146,8 @@ std::map<std::string_view, QWidget*> render(const layout::Window& table, QWidget
         }
         if (c.notes & layout::kSunken) static_cast<QFrame*>(w)->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
         if (!c.focusable()) w->setFocusPolicy(Qt::NoFocus);
+        if (c.kind == layout::Kind::Label || c.kind == layout::Kind::Button)
+            fitText(w, qs(c.text), layout::px(table.textRoom(c)));
         made[c.name] = w;
     }
     const auto order = table.tabOrder();

@@ -29,10 +29,6 @@ QRect pixels(const layout::Rect& twips);
 QFont windowFont();
 QFont boldFont();
 
-// Narrows the widget's font, as little as needed, so that `text` fits in
-// `room` pixels; wider desktop fonts would otherwise run into the next control.
-void fitText(QWidget* widget, const QString& text, int room);
-
 // The grey of text that is shown but not acted on.
 QColor greyText(const QPalette& palette);
 

@@ -150,20 +150,6 @@ void TableWindow::create(DWORD style, DWORD exStyle, HWND owner, HICON icon) {
     if (const auto first = table_.tabOrder(); !first.empty()) SetFocus(item(first.front()->name));
 }
 
-// Where a label's or a button's text must end: a button's inside its frame, a
-// label's before the control beside it, which it would otherwise run under.
-int TableWindow::room(const layout::Control& c) const {
-    const RECT r = pixels(c.rect);
-    if (c.kind == layout::Kind::Button) return r.right - r.left - pixels(120);
-    LONG end = r.right;
-    for (const layout::Control& o : table_.controls) {
-        const RECT q = pixels(o.rect);
-        if (o.focusable() && o.parent == c.parent && q.left > r.left && q.top < r.bottom && q.bottom > r.top)
-            end = std::min(end, q.left - pixels(45));
-    }
-    return end - r.left;
-}
-
 // The font as it is where the text fits; else narrowed as much as needed, for a
 // stand-in for the window font that is wider than the original.
 HFONT TableWindow::fitted(HWND control, HFONT font, const layout::Control& c) {
@@ -177,7 +163,7 @@ HFONT TableWindow::fitted(HWND control, HFONT font, const layout::Control& c) {
     GetTextMetricsW(dc, &metrics);
     SelectObject(dc, old);
     ReleaseDC(control, dc);
-    const int fits = room(c);
+    const int fits = pixels(table_.textRoom(c));
     if (extent.cx <= fits || extent.cx == 0) return font;
     LOGFONTW narrow{};
     GetObjectW(font, sizeof narrow, &narrow);

@@ -48,7 +48,6 @@ protected:
 private:
     static LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wp, LPARAM lp);
     void applyDpi(UINT dpi);
-    int room(const layout::Control& control) const;
     HFONT fitted(HWND control, HFONT font, const layout::Control& c);
 
     const layout::Window& table_;
