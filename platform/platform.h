@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -159,6 +160,27 @@ void replace(const Path& from, const Path& to);
 void syncFolder(const Path& folder);
 // Deletes a file; quietly does nothing when that fails (it is cleaning up).
 void removeQuietly(const Path& path) noexcept;
+
+// ---- changing what is on disk ------------------------------------------------
+// Every change to the file system goes through these, so that the fault tests on
+// both systems see each one.
+
+// Writes a new file beside `path` (what `write` puts in it), syncs it, gives it
+// `path`'s name in one step and makes that rename durable: `path` is at every
+// moment its old content or its new content, whole. On failure the new file is
+// removed and `path` is as it was.
+void writeReplacing(const Path& path, const std::function<void(File&)>& write);
+void writeReplacing(const Path& path, std::span<const uint8_t> bytes);
+// A copy of `src` at `dst`, replacing what is there (not atomically: for working files).
+void copyFile(const Path& src, const Path& dst);
+// Creates one folder; false when something of that name is there already.
+bool createFolder(const Path& folder);
+// Creates a folder and the missing ones above it.
+void createFolders(const Path& folder);
+// Deletes a file (or an empty folder); false when nothing was there.
+bool remove(const Path& path);
+// Deletes a folder and everything in it; nothing when it is missing.
+void removeTree(const Path& folder);
 
 // ---- the program's places ------------------------------------------------
 

@@ -240,6 +240,30 @@ void syncFolder(const Path& folder) {
 
 void removeQuietly(const Path& path) noexcept { ::unlink(path.c_str()); }
 
+bool createFolder(const Path& folder) {
+    if (::mkdir(folder.c_str(), 0777) == 0)
+        return true;
+    if (errno == EEXIST)
+        return false;
+    fail(folder, "cannot create the folder", errno);
+}
+
+bool remove(const Path& path) {
+    if (::unlink(path.c_str()) == 0)
+        return true;
+    if (errno == ENOENT)
+        return false;
+    if (errno == EISDIR || errno == EPERM) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            if (::rmdir(path.c_str()) == 0)
+                return true;
+            fail(path, "cannot delete the folder", errno);
+        }
+    }
+    fail(path, "cannot delete", errno);
+}
+
 // ---- places --------------------------------------------------------------------
 
 Path programFolder() {

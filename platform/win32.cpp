@@ -345,6 +345,26 @@ void syncFolder(const Path&) {}
 
 void removeQuietly(const Path& path) noexcept { DeleteFileW(path.c_str()); }
 
+bool createFolder(const Path& folder) {
+    if (!faultNow() && CreateDirectoryW(folder.c_str(), nullptr))
+        return true;
+    if (GetLastError() == ERROR_ALREADY_EXISTS)
+        return false;
+    fail(folder, "cannot create the folder");
+}
+
+bool remove(const Path& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    const bool folder = attributes & FILE_ATTRIBUTE_DIRECTORY;
+    if (!faultNow() && (folder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str())))
+        return true;
+    if (isNotFound(GetLastError()))
+        return false;
+    fail(path, folder ? "cannot delete the folder" : "cannot delete");
+}
+
 // ---- places --------------------------------------------------------------------
 
 Path programFolder() {

@@ -25,9 +25,7 @@ platform::Status existing(const std::filesystem::path& path) {
 void copyFile(const std::filesystem::path& src, const std::filesystem::path& dst) {
     if (existing(src).kind != platform::Kind::Regular)
         throw std::runtime_error(platform::toUtf8(src) + ": not an ordinary file");
-    platform::File out(dst, platform::File::Mode::Create);
-    platform::copyInto(src, out);
-    out.close();
+    platform::copyFile(src, dst);
 }
 
 void writeFile(const std::filesystem::path& path, std::span<const uint8_t> bytes, bool append) {
@@ -37,20 +35,7 @@ void writeFile(const std::filesystem::path& path, std::span<const uint8_t> bytes
 }
 
 void replaceAtomically(const std::filesystem::path& src, const std::filesystem::path& target) {
-    platform::File tmp = platform::createBeside(target);
-    const std::filesystem::path tmpPath = tmp.path();
-    try {
-        platform::copyInto(src, tmp);
-        tmp.sync();
-        tmp.close();
-        platform::replace(tmpPath, target);
-    } catch (...) {
-        tmp = platform::File();
-        platform::removeQuietly(tmpPath);
-        throw;
-    }
-    // The rename itself must reach the disk for the new map to survive a crash.
-    platform::syncFolder(target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path());
+    platform::writeReplacing(target, [&](platform::File& f) { platform::copyInto(src, f); });
 }
 
 uint64_t hashFile(const std::filesystem::path& path) {

@@ -148,12 +148,8 @@ struct Record {
 
 fs::path canonicalMap(const fs::path& p) { return fs::weakly_canonical(fs::absolute(p)); }
 
-// Written beside and renamed over, so a record is whole or absent.
-void writeAtomically(const fs::path& path, const std::string& s) {
-    fs::path tmp = path;
-    tmp += ".new";
-    fileops::writeFile(tmp, std::vector<uint8_t>(s.begin(), s.end()), false);
-    fs::rename(tmp, path);
+std::span<const uint8_t> bytesOf(const std::string& s) {
+    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
 }
 
 // Section names are any four bytes: the record keeps them in hex.
@@ -169,7 +165,7 @@ void writeRecord(const WorkFolder& work, const Record& r) {
     for (const auto& n : r.sections) out << ' ' << hexOf(n);
     out << '\n' << r.copied.size << ' ' << r.copied.hash << '\n' << r.chunk.size << ' ' << r.chunk.hash << '\n';
     if (r.holdsChunk) out << (*r.holdsChunk ? 1 : 0) << '\n';
-    writeAtomically(work.record(), out.str());
+    platform::writeReplacing(work.record(), bytesOf(out.str()));
 }
 
 bool readRecord(const WorkFolder& work, Record& r) {
@@ -226,7 +222,7 @@ void keepForUndo(const WorkFolder& work, const fs::path& map, const Version& bef
     std::ostringstream out;
     out << "graftwell-undo 1\n" << text(map) << '\n' << before.size << ' ' << before.hash << '\n'
         << after.size << ' ' << after.hash << '\n';
-    writeAtomically(work.undoRecord(), out.str());
+    platform::writeReplacing(work.undoRecord(), bytesOf(out.str()));
 }
 
 // ---- Copy Section ---------------------------------------------------------
