@@ -1,6 +1,5 @@
 #include "copy.h"
 
-#include "modFunctions.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,7 +1,5 @@
 #include "view.h"
 
-#include "modFunctions.h"
-
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -11,38 +9,6 @@ namespace chunk {
 
 namespace {
 
-// How the game loads the names it treats specially; every other name takes its
-// last instance. Each rule is there because maps depend on it.
-constexpr std::array kRules = {
-    // The terrain the game draws, and the strings, are read into buffers that
-    // each instance overwrites from their start: protections split the real
-    // data over several instances, or hide it under a decoy.
-    LoadRule{"MTXM", Combine::OverwriteStart},
-    LoadRule{"STR ", Combine::OverwriteStart, 2},
-    LoadRule{"STRx", Combine::OverwriteStart, 4},
-    // Units, doodad sprites, triggers and mission briefings are lists: each
-    // instance adds its records to those before it.
-    LoadRule{"UNIT", Combine::Append},
-    LoadRule{"THG2", Combine::Append},
-    LoadRule{"TRIG", Combine::Append},
-    LoadRule{"MBRF", Combine::Append},
-    // Fixed-size records: a short instance is skipped (protections put a
-    // decoy of the wrong size first), a long one is read only as far as the record.
-    LoadRule{"VER ", Combine::LastWins, 2},
-    LoadRule{"ERA ", Combine::LastWins, 2, 2},
-    LoadRule{"DIM ", Combine::LastWins, 4, 4},
-    LoadRule{"SPRP", Combine::LastWins, 4, 4},
-    LoadRule{"OWNR", Combine::LastWins, 12, 12},
-    LoadRule{"SIDE", Combine::LastWins, 12, 12},
-    LoadRule{"UNIS", Combine::LastWins, 4048},
-    LoadRule{"UNIx", Combine::LastWins, 4168},
-    // Forces are read into a 20-byte record whatever the length: a short
-    // instance leaves the rest zero.
-    LoadRule{"FORC", Combine::LastWins, 0, 20, true},
-};
-
-constexpr LoadRule kDefaultRule{};
-
 int32_t le32(const uint8_t* p) {
     return static_cast<int32_t>(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
 }
@@ -50,68 +16,6 @@ int32_t le32(const uint8_t* p) {
 const std::vector<size_t> kNone;
 
 } // namespace
-
-const LoadRule& ruleFor(std::string_view name) {
-    for (const LoadRule& r : kRules)
-        if (r.name == name)
-            return r;
-    return kDefaultRule;
-}
-
-// ---- Rope -------------------------------------------------------------------
-
-void Rope::append(std::span<const uint8_t> bytes) {
-    if (bytes.empty())
-        return;
-    pieces_.push_back({size_, bytes});
-    size_ += bytes.size();
-}
-
-void Rope::appendOwned(std::vector<uint8_t> bytes) {
-    if (bytes.empty())
-        return;
-    owned_.push_back(std::move(bytes));
-    append(owned_.back());
-}
-
-void Rope::append(const Rope& other, uint64_t from, uint64_t to) {
-    for (const auto s : other.spans(from, to))
-        append(s);
-}
-
-size_t Rope::pieceAt(uint64_t pos) const {
-    const auto it = std::upper_bound(pieces_.begin(), pieces_.end(), pos,
-                                     [](uint64_t p, const Piece& piece) { return p < piece.start; });
-    return static_cast<size_t>(it - pieces_.begin()) - 1;
-}
-
-void Rope::read(uint64_t pos, uint8_t* out, size_t n) const {
-    for (const auto s : spans(pos, pos + n)) {
-        std::memcpy(out, s.data(), s.size());
-        out += s.size();
-    }
-}
-
-std::vector<std::span<const uint8_t>> Rope::spans(uint64_t from, uint64_t to) const {
-    std::vector<std::span<const uint8_t>> out;
-    if (from >= to)
-        return out;
-    for (size_t i = pieceAt(from); i < pieces_.size() && pieces_[i].start < to; ++i) {
-        const Piece& p = pieces_[i];
-        const uint64_t a = std::max(from, p.start) - p.start;
-        const uint64_t b = std::min<uint64_t>(to - p.start, p.bytes.size());
-        out.push_back(p.bytes.subspan(static_cast<size_t>(a), static_cast<size_t>(b - a)));
-    }
-    return out;
-}
-
-std::vector<uint8_t> Rope::flatten(uint64_t from, uint64_t to) const {
-    std::vector<uint8_t> out;
-    out.reserve(static_cast<size_t>(to - from));
-    for (const auto s : spans(from, to))
-        out.insert(out.end(), s.begin(), s.end());
-    return out;
-}
 
 // ---- what is loaded -----------------------------------------------------------
 
@@ -312,20 +216,6 @@ std::string_view tilesetName(uint16_t tileset) {
     return kNames[tileset & 7];
 }
 
-std::string printable(std::string_view name) {
-    std::string out;
-    for (const char ch : name) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            out += ch;
-        } else {
-            constexpr char kHex[] = "0123456789ABCDEF";
-            out += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
-        }
-    }
-    return out;
-}
-
 std::string describe(const Instance& in) {
     const LoadRule& rule = ruleFor(in.name);
     std::string what;
@@ -346,6 +236,18 @@ std::string describe(const Instance& in) {
     if (in.taken < in.size)
         what += ", read as " + std::to_string(in.taken) + " bytes";
     return what;
+}
+
+int32_t GetSectionOffset(const GameView& view, std::string_view sectionName) {
+    const auto& found = view.of(normalizeName(sectionName));
+    return found.empty() ? -1 : static_cast<int32_t>(view.instances()[found.front()].pos + 5);
+}
+
+int32_t GetSectionLength(const GameView& view, std::string_view sectionName) {
+    const auto& found = view.of(normalizeName(sectionName));
+    if (found.empty())
+        throw ChunkError("no section \"" + printable(normalizeName(sectionName)) + "\"");
+    return view.instances()[found.front()].length;
 }
 
 } // namespace chunk

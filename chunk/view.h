@@ -4,8 +4,10 @@
 // first one shows other terrain, units or strings than the game.
 #pragma once
 
+#include "rope.h"
+#include "rules.h"
+
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <optional>
 #include <span>
@@ -15,73 +17,6 @@
 #include <vector>
 
 namespace chunk {
-
-// Every refusal of this module: bad name, unreadable file, no such section, no sound copy.
-class ChunkError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// How the instances of one name combine into what the game loads.
-enum class Combine : uint8_t {
-    LastWins,       // the last instance that passes its size rule
-    OverwriteStart, // each later instance is written over the start of the earlier data
-    Append,         // all instances' data, concatenated in walk order
-};
-
-// How the game loads one name. Sizes are checked on the data after the cut at
-// the end of the file: shorter than `min` is ignored as if absent, longer than
-// `max` (when set) is cut to it.
-struct LoadRule {
-    std::string_view name;
-    Combine combine = Combine::LastWins;
-    uint32_t min = 0;
-    uint32_t max = 0;         // 0: none
-    bool padToMax = false;    // a shorter instance reads as zero-padded to `max`
-};
-
-// The rule for a 4-byte name; names without a rule of their own take the last instance.
-const LoadRule& ruleFor(std::string_view name);
-
-// Bytes held as a run of pieces, so that a chunk file assembled from parts of
-// others can be walked and written without copying them. The pieces' bytes must
-// outlive the rope, except those given to appendOwned.
-class Rope {
-public:
-    struct Piece {
-        uint64_t start;
-        std::span<const uint8_t> bytes;
-    };
-
-    Rope() = default;
-    explicit Rope(std::span<const uint8_t> bytes) { append(bytes); }
-    // A rope only points at bytes: a temporary would be gone before it is read.
-    explicit Rope(std::vector<uint8_t>&&) = delete;
-    Rope(Rope&&) = default;
-    Rope& operator=(Rope&&) = default;
-    Rope(const Rope&) = delete;
-    Rope& operator=(const Rope&) = delete;
-
-    void append(std::span<const uint8_t> bytes);
-    void appendOwned(std::vector<uint8_t> bytes);
-    // Bytes [from, to) of another rope, whose pieces must outlive this one.
-    void append(const Rope& other, uint64_t from, uint64_t to);
-
-    uint64_t size() const { return size_; }
-    // Copies [pos, pos + n), which must lie inside.
-    void read(uint64_t pos, uint8_t* out, size_t n) const;
-    // The spans that make up [from, to), in order.
-    std::vector<std::span<const uint8_t>> spans(uint64_t from, uint64_t to) const;
-    std::vector<uint8_t> bytes() const { return flatten(0, size_); }
-    std::vector<uint8_t> flatten(uint64_t from, uint64_t to) const;
-
-private:
-    size_t pieceAt(uint64_t pos) const;
-
-    std::vector<Piece> pieces_;
-    std::deque<std::vector<uint8_t>> owned_; // a deque keeps their addresses
-    uint64_t size_ = 0;
-};
 
 // What the game does with one instance of a name.
 enum class Use : uint8_t {
@@ -168,10 +103,13 @@ std::optional<Dimensions> dimensionsOf(const GameView& view);
 std::optional<uint16_t> tilesetOf(const GameView& view);
 std::string_view tilesetName(uint16_t tileset);
 
-// A section name for messages: bytes outside printable ASCII (and the backslash) as \xHH.
-std::string printable(std::string_view name);
-
 // What the game does with an instance, in words: "used", "appended", "ignored: a later one wins", ...
 std::string describe(const Instance& instance);
+
+// The 1-based position of the length field of the name's first instance in the
+// game's walk, or -1 when the walk meets none; as map makers' tools report it.
+int32_t GetSectionOffset(const GameView& view, std::string_view sectionName);
+// The declared length of that instance; throws ChunkError when there is none.
+int32_t GetSectionLength(const GameView& view, std::string_view sectionName);
 
 } // namespace chunk

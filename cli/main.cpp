@@ -1,6 +1,7 @@
 // graftwell-cli: Copy Section and Save from the command line, for scripts.
 #include "archive.h"
-#include "modFunctions.h"
+#include "fileops.h"
+#include "view.h"
 #include "platform.h"
 #include "splice.h"
 
@@ -97,7 +98,7 @@ int listSections(const std::string& map) {
             return 1;
         }
         try {
-            data = chunk::readFile(platform::fromUtf8(map));
+            data = fileops::readFile(platform::fromUtf8(map));
         } catch (const std::exception& e2) {
             std::cerr << "graftwell-cli: error: " << e2.what() << std::endl;
             return 1;

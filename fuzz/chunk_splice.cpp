@@ -8,7 +8,8 @@
 #include "archive.h"
 #include "fuzz.h"
 #include "layout.h"
-#include "modFunctions.h"
+#include "fileops.h"
+#include "view.h"
 #include "platform.h"
 #include "splice.h"
 
@@ -50,7 +51,7 @@ void writeFile(const fs::path& p, const Bytes& b) {
         fuzz::fail("cannot write a scratch file");
 }
 
-Bytes readFile(const fs::path& p) { return chunk::readFile(p); }
+Bytes readFile(const fs::path& p) { return fileops::readFile(p); }
 
 const fs::path& scratch() {
     static const fs::path dir = [] {

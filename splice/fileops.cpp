@@ -85,4 +85,39 @@ Stamp stampOf(const std::filesystem::path& path) {
     return s;
 }
 
+namespace {
+
+constexpr uint64_t kMaxChunkFile = uint64_t{256} * 1024 * 1024;
+
+// Opens a chunk file for reading and returns it with its size, refusing what no
+// chunk file can be; a missing file is not created.
+std::pair<platform::File, size_t> openChunk(const std::filesystem::path& path) {
+    platform::File file(path, platform::File::Mode::Read);
+    const platform::Status st = file.status();
+    const std::string name = platform::toUtf8(path);
+    if (st.kind == platform::Kind::Folder)
+        throw std::runtime_error(name + ": is a folder, not a chunk file");
+    if (st.kind != platform::Kind::Regular)
+        throw std::runtime_error(name + ": not an ordinary file");
+    if (st.size > kMaxChunkFile)
+        throw std::runtime_error(name + ": chunk file of " + std::to_string(st.size) +
+                                 " bytes is larger than the 256 MB limit");
+    return {std::move(file), static_cast<size_t>(st.size)};
+}
+
+} // namespace
+
+std::vector<uint8_t> readFile(const std::filesystem::path& path) {
+    auto [file, size] = openChunk(path);
+    std::vector<uint8_t> data(size);
+    if (file.readAt(data, 0) != size)
+        throw std::runtime_error(platform::toUtf8(path) + ": read fewer bytes than the file holds");
+    return data;
+}
+
+MappedFile::MappedFile(const std::filesystem::path& path) {
+    const auto [file, size] = openChunk(path);
+    map_ = platform::Mapping(file, size);
+}
+
 } // namespace fileops

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include "platform.h"
+
 #include <filesystem>
 #include <span>
 #include <string>
@@ -32,5 +34,20 @@ struct Stamp {
     bool operator==(const Stamp&) const = default;
 };
 Stamp stampOf(const std::filesystem::path& path);
+
+// Whole file contents; a missing file is "file not found", nothing is created.
+// Chunk files beyond 256 MB are refused: no real map comes near it.
+std::vector<uint8_t> readFile(const std::filesystem::path& path);
+
+// A chunk file mapped read-only, with readFile's checks and errors: look-ups touch
+// only the section headers they visit instead of copying the whole file.
+class MappedFile {
+public:
+    explicit MappedFile(const std::filesystem::path& path);
+    std::span<const uint8_t> bytes() const { return map_.bytes(); }
+
+private:
+    platform::Mapping map_;
+};
 
 } // namespace fileops

@@ -3,7 +3,7 @@
 #include "archive.h"
 #include "fileops.h"
 #include "copy.h"
-#include "modFunctions.h"
+#include "view.h"
 #include "platform.h"
 
 #include <algorithm>
@@ -231,7 +231,7 @@ void keepForUndo(const WorkFolder& work, const fs::path& map, const Version& bef
 // what it reads in `second`, written to `out` in three parts.
 void spliceOne(FrontEnd& fe, const fs::path& first, const fs::path& second, const fs::path& out) {
     const std::string name = chunk::normalizeName(fe.sectionName());
-    const chunk::MappedFile fa(first), fb(second);
+    const fileops::MappedFile fa(first), fb(second);
     const chunk::Rope ra(fa.bytes()), rb(fb.bytes());
     const auto walk = [](const chunk::Rope& r, const fs::path& file) {
         try {
@@ -465,7 +465,7 @@ Result save(FrontEnd& fe, const WorkFolder& work) {
             throw Refusal(text(work.tempChunk()) + ": the temporary chunk file has changed since Copy Section" + again);
 
         // A map that already holds this chunk file is left as it is, and nothing is kept for undo.
-        const std::vector<uint8_t> made = chunk::readFile(work.tempChunk());
+        const std::vector<uint8_t> made = fileops::readFile(work.tempChunk());
         bool unchanged = false;
         if (now == r.copied && r.holdsChunk) {
             unchanged = *r.holdsChunk;

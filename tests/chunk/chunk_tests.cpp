@@ -1,6 +1,5 @@
 #include "copy.h"
 #include "fixtures.h"
-#include "modFunctions.h"
 
 #include <gmock/gmock.h>
 
@@ -229,8 +228,6 @@ TEST(CopySection, GivesTheSpliceMapsViewWithTheSmallestChange) {
 
 // The look-up of the first instance in the walk, by 1-based position of its length field.
 TEST(ChunkWalk, FindsTheFirstInstanceTheGameMeets) {
-    using namespace modFunctions;
-    const fixtures::ScratchDir dir;
     const struct { Bytes file; std::string name; int32_t offset, length; } cases[] = {
         {secs({{"TILE", -0x12345678, {}}}), "TILE", 5, -0x12345678}, // little-endian and signed
         {secs({{"VER ", 2, {1, 2}}, {"TILE", 3, {9, 9, 9}}, {"TILE", 1, {7}}}), "TILE", 15, 3},
@@ -242,21 +239,22 @@ TEST(ChunkWalk, FindsTheFirstInstanceTheGameMeets) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("case " + std::to_string(&c - cases));
-        fixtures::writeAll(dir / "f.chk", c.file);
-        EXPECT_EQ(GetSectionOffset(dir / "f.chk", c.name), c.offset);
+        const chunk::Rope file(c.file);
+        const chunk::GameView view(file);
+        EXPECT_EQ(chunk::GetSectionOffset(view, c.name), c.offset);
         if (c.offset > 0)
-            EXPECT_EQ(GetSectionLength(dir / "f.chk", c.name), c.length);
+            EXPECT_EQ(chunk::GetSectionLength(view, c.name), c.length);
         else
-            EXPECT_THROW(GetSectionLength(dir / "f.chk", c.name), chunk::ChunkError);
+            EXPECT_THROW(chunk::GetSectionLength(view, c.name), chunk::ChunkError);
     }
-    // Bad names are refused before the file is looked at; a missing file is not created.
+    // Bad names are refused.
+    const chunk::Rope empty;
+    const chunk::GameView none(empty);
     using Refusal = std::pair<std::string, std::string>;
     for (const Refusal& r : {Refusal{"", "empty section name: a section name has 1 to 4 characters"},
-                             Refusal{"TILES", "section name \"TILES\" is longer than 4 characters"},
-                             Refusal{"TILE", (dir / "none.chk").string() + ": file not found"}})
-        EXPECT_THAT([&] { GetSectionOffset(dir / "none.chk", r.first); },
+                             Refusal{"TILES", "section name \"TILES\" is longer than 4 characters"}})
+        EXPECT_THAT([&] { chunk::GetSectionOffset(none, r.first); },
                     ::testing::ThrowsMessage<chunk::ChunkError>(::testing::StrEq(r.second)));
-    EXPECT_FALSE(std::filesystem::exists(dir / "none.chk"));
 }
 
 } // namespace
