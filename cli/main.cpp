@@ -58,8 +58,8 @@ public:
     CliFrontEnd(const Options& o) : o_(o) {}
     std::string mapEditPath() override { return o_.positional.at(0); }
     std::string mapSplicePath() override { return o_.positional.size() > 1 ? o_.positional[1] : ""; }
-    std::string sectionName() override {
-        return o_.sections.empty() ? std::string(splice::kDefaultSection) : o_.sections.front();
+    std::vector<std::string> sectionNames() override {
+        return o_.sections.empty() ? std::vector<std::string>{std::string(splice::kDefaultSection)} : o_.sections;
     }
     void setStatus(const std::string& text) override { std::cout << text << std::endl; }
     void yield() override {}
@@ -173,8 +173,7 @@ int main(int argc, char** argv) {
                                             : splice::defaultProgramFolder());
     CliFrontEnd fe(o);
     if (copy) {
-        const splice::Result r = o.sections.size() > 1 ? splice::copySections(fe, work, o.sections)
-                                                       : splice::copySection(fe, work);
+        const splice::Result r = splice::copySection(fe, work);
         if (!r || o.command == "copy") return report(r, fe);
     }
     return report(o.command == "undo" ? splice::undo(fe, work) : splice::save(fe, work), fe);

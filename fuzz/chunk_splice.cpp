@@ -69,7 +69,7 @@ public:
         : edit_(std::move(edit)), other_(std::move(other)), name_(std::move(name)), yes_(yes) {}
     std::string mapEditPath() override { return edit_; }
     std::string mapSplicePath() override { return other_; }
-    std::string sectionName() override { return name_; }
+    std::vector<std::string> sectionNames() override { return {name_}; }
     void setStatus(const std::string&) override {}
     void yield() override {}
     bool confirm(const std::string&) override { return yes_; }

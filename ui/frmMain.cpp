@@ -120,7 +120,9 @@ frmMain::frmMain(std::filesystem::path programFolder, Dialogs dialogs, QWidget* 
 
 std::string frmMain::mapEditPath() { return toLocal(lblMapEdit->path()); }
 std::string frmMain::mapSplicePath() { return toLocal(lblMapSplice->path()); }
-std::string frmMain::sectionName() { return toSectionBytes(txtSection->text()); }
+std::vector<std::string> frmMain::sectionNames() {
+    return splice::splitSectionNames(toSectionBytes(txtSection->text()));
+}
 
 void frmMain::setStatus(const std::string& text) {
     const QString s = QString::fromUtf8(text);
@@ -130,7 +132,7 @@ void frmMain::setStatus(const std::string& text) {
 }
 
 std::optional<splice::CopyInputs> frmMain::shownInputs() {
-    return splice::CopyInputs{mapSplicePath(), {sectionName()}};
+    return splice::CopyInputs{mapSplicePath(), sectionNames()};
 }
 
 void frmMain::yield() {

@@ -57,7 +57,7 @@ public:
     // splice::FrontEnd
     std::string mapEditPath() override;
     std::string mapSplicePath() override;
-    std::string sectionName() override;
+    std::vector<std::string> sectionNames() override;
     void setStatus(const std::string& text) override;
     void yield() override;
     bool confirm(const std::string& warning) override;

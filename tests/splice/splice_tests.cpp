@@ -15,12 +15,13 @@ using Sections = std::vector<Member>;
 namespace {
 
 struct Recorder : splice::FrontEnd {
-    std::string edit, other, section = "TILE";
+    std::string edit, other;
+    std::vector<std::string> sections = {"TILE"};
     Strings statuses;
     int yields = 0;
     std::string mapEditPath() override { return edit; }
     std::string mapSplicePath() override { return other; }
-    std::string sectionName() override { return section; }
+    std::vector<std::string> sectionNames() override { return sections; }
     void setStatus(const std::string& t) override { statuses.push_back(t); }
     void yield() override { ++yields; }
     bool confirm(const std::string&) override { return false; }
@@ -79,9 +80,11 @@ TEST_F(Procedures, CopySectionAndSaveReplaceTheSectionAndKeepTheRest) {
     EXPECT_EQ(std::distance(fs::directory_iterator(work.folder()), {}), 4);
     EXPECT_TRUE(fs::exists(work.undoCopy()) && fs::exists(work.undoRecord()) && !fs::exists(work.editCopy()));
     // Several names in turn; one given twice is refused.
-    ASSERT_TRUE(splice::copySections(fe, work, {"MTXM", "TILE"}));
+    fe.sections = {"MTXM", "TILE"};
+    ASSERT_TRUE(splice::copySection(fe, work));
     EXPECT_EQ(readAll(work.tempChunk()), replaced({"MTXM", "TILE"}));
-    EXPECT_EQ(splice::copySections(fe, work, {"STR", "TILE", "STR "}).error, "section \"STR \" is named twice");
+    fe.sections = {"STR", "TILE", "STR "};
+    EXPECT_EQ(splice::copySection(fe, work).error, "section \"STR \" is named twice");
 }
 
 // A map that another program holds open: where the system will not replace it (Windows), Save says so and
@@ -153,7 +156,7 @@ struct Run : Procedures, ::testing::WithParamInterface<Case> {};
 
 TEST_P(Run, EndsAsExpected) {
     const Case& c = GetParam();
-    fe.section = c.section;
+    fe.sections = {c.section};
     if (c.saving || c.declined) {
         ASSERT_TRUE(splice::copySection(fe, work));
     }
@@ -228,7 +231,7 @@ INSTANTIATE_TEST_SUITE_P(
          2, "^/.*/temp/~temp1.map: cannot open: "},
         // A file system error names the file it is about first.
         {"WorkingFileInTheWay", "TILE", [](Procedures& t) { fs::create_directories(t.work.firstChunk()); }, 3,
-         "^/.*/temp/scenario.chk: cannot rename: Is a directory"},
+         "^/.*/temp/scenario1.chk: cannot replace: Is a directory"},
         // The map the user chose is named, not its working copy.
         {"NotAMap", "TILE", raw(&Recorder::other, {}), 3, "^/.*/other.scx: not a map archive"},
         {"SaveWithoutCopySection", "TILE", [](Procedures& t) { t.work.cleanUp(); }, 1, "copy of a map" + kAgain, true},

@@ -71,11 +71,12 @@ std::string frmMain::pathOf(const char* pathLabel) {
 std::string frmMain::mapEditPath() { return pathOf("lblMapEdit"); }
 std::string frmMain::mapSplicePath() { return pathOf("lblMapSplice"); }
 
-std::string frmMain::sectionName() {
+std::vector<std::string> frmMain::sectionNames() {
     // Section names are raw bytes: one character per byte where every one fits.
     const std::wstring typed = textOf(item("txtSection"));
-    if (std::ranges::all_of(typed, [](wchar_t c) { return c <= 0xFF; })) return {typed.begin(), typed.end()};
-    return narrow(typed);
+    if (std::ranges::all_of(typed, [](wchar_t c) { return c <= 0xFF; }))
+        return splice::splitSectionNames(std::string(typed.begin(), typed.end()));
+    return splice::splitSectionNames(narrow(typed));
 }
 
 void frmMain::setStatus(const std::string& text) {
@@ -85,7 +86,7 @@ void frmMain::setStatus(const std::string& text) {
 }
 
 std::optional<splice::CopyInputs> frmMain::shownInputs() {
-    return splice::CopyInputs{mapSplicePath(), {sectionName()}};
+    return splice::CopyInputs{mapSplicePath(), sectionNames()};
 }
 
 void frmMain::yield() {

@@ -1,0 +1,208 @@
+// Copy Section: both maps copied into the working folder, their chunk files
+// extracted, and the temporary chunk file built from them, one name at a time.
+#include "archive.h"
+#include "copy.h"
+#include "fileops.h"
+#include "platform.h"
+#include "steps.h"
+
+#include <algorithm>
+
+namespace fs = std::filesystem;
+
+namespace splice {
+
+namespace {
+
+// Why a chunk file holds no section of the name that the game reads.
+std::string noSection(const std::string& mapLabel, const chunk::GameView& view, const std::string& name,
+                      const fs::path& file) {
+    std::string why = mapLabel + " has no section " + inQuotes(name);
+    const auto& found = view.of(name);
+    if (!found.empty()) {
+        const chunk::Instance& in = view.instances()[found.back()];
+        why += " that the game reads: " +
+               (found.size() == 1 ? std::string("its only one ") : "each of its " + std::to_string(found.size()) + " ") +
+               (in.use == chunk::Use::Jump ? "has a negative length"
+                                           : "is shorter than the " + std::to_string(chunk::ruleFor(name).min) +
+                                                 " bytes the game needs");
+        if (found.size() > 1)
+            why += " or has a negative length";
+    }
+    return why + " (its chunk file " + text(file) + ")";
+}
+
+bool isTerrain(const std::string& name) { return name == "MTXM" || name == "TILE" || name == "ISOM"; }
+
+// Terrain is laid out by the map's dimensions and given meaning by its tileset:
+// copied between maps that differ in either, it makes a broken map.
+void checkCompatible(FrontEnd& fe, const chunk::GameView& a, const chunk::GameView& b, const std::string& name) {
+    if (!isTerrain(name)) return;
+    const auto da = chunk::dimensionsOf(a), db = chunk::dimensionsOf(b);
+    const auto ta = chunk::tilesetOf(a), tb = chunk::tilesetOf(b);
+    std::string warning;
+    if (da && db && !(*da == *db))
+        warning = "the maps differ in size: the map to edit is " + std::to_string(da->width) + "x" +
+                  std::to_string(da->height) + ", the map to splice " + std::to_string(db->width) + "x" +
+                  std::to_string(db->height);
+    if (ta && tb && *ta != *tb)
+        warning += std::string(warning.empty() ? "the maps" : "; they also") +
+                   " differ in tileset: the map to edit has the " + std::string(chunk::tilesetName(*ta)) +
+                   " tileset, the map to splice the " + std::string(chunk::tilesetName(*tb)) + " tileset";
+    if (warning.empty()) return;
+    warning = "Copying " + inQuotes(name) + " between these maps makes a broken map: " + warning + ".";
+    if (!fe.confirm(warning)) throw Quiet(warning);
+}
+
+void appendSpans(const fs::path& out, const std::vector<std::span<const uint8_t>>& spans) {
+    for (const auto s : spans) fileops::writeFile(out, s, true);
+}
+
+chunk::GameView walk(const chunk::Rope& r, const fs::path& file) {
+    try {
+        return chunk::GameView(r);
+    } catch (const chunk::ChunkError& e) {
+        throw Refusal(text(file) + ": " + e.what());
+    }
+}
+
+// `first` with what the game reads for the name made what it reads in `second`,
+// written to `out` in three parts.
+void spliceOne(FrontEnd& fe, const SectionName& section, const fs::path& first, const fs::path& second,
+               const fs::path& out) {
+    const std::string& name = section.bytes();
+    const fileops::MappedFile fa(first), fb(second);
+    const chunk::Rope ra(fa.bytes()), rb(fb.bytes());
+    const chunk::GameView edit = walk(ra, first), splice = walk(rb, second);
+    checkCompatible(fe, edit, splice, name);
+
+    fe.setStatus("Grabbing data from first map...");
+    if (!edit.loaded(name)) throw Refusal(noSection("the map to edit", edit, name, first));
+    // Everything before the name's first instance stays as it is.
+    uint64_t leading = ra.size();
+    for (const size_t i : edit.of(name)) leading = std::min(leading, edit.instances()[i].pos);
+    fe.yield();
+
+    fe.setStatus("Creating temporary chk file...");
+    fileops::writeFile(out, {}, false);
+    fe.yield();
+
+    fe.setStatus("Inserting data to temporary chk file...");
+    appendSpans(out, ra.spans(0, leading));
+    fe.yield();
+
+    fe.setStatus("Checking offset and length of section...");
+    if (!splice.loaded(name)) throw Refusal(noSection("the map to splice", splice, name, second));
+    chunk::Copied copied = [&] {
+        try {
+            return chunk::copySection(edit, splice, name);
+        } catch (const chunk::ChunkError& e) {
+            throw Refusal("the map to edit: " + section.quoted() + " cannot be copied so that the game reads it: " +
+                          e.what() + " (its chunk file " + text(first) + ")");
+        }
+    }();
+    fe.yield();
+
+    fe.setStatus("Grabbing section from second map...");
+    const auto spliced = copied.file.spans(leading, copied.sectionEnd);
+    fe.yield();
+
+    fe.setStatus("Inserting data to temporary chk file...");
+    appendSpans(out, spliced);
+    fe.yield();
+
+    fe.setStatus("Checking offset and length of rest of file...");
+    fe.yield();
+
+    fe.setStatus("Grabbing data from first map...");
+    const auto rest = copied.file.spans(copied.sectionEnd, copied.file.size());
+    fe.yield();
+
+    fe.setStatus("Inserting data to temporary chk file...");
+    appendSpans(out, rest);
+    fe.yield();
+}
+
+void copySteps(FrontEnd& fe, const WorkFolder& work, const CopyRequest& req) {
+    fe.setStatus("Copying maps...");
+    // Save later checks the map against this stamp; the copy must match it,
+    // or the map changed while it was being copied.
+    const fileops::Stamp stamp = fileops::stampOf(req.edit);
+    fileops::copyFile(req.edit, work.editCopy());
+    if (fileops::hashFile(work.editCopy()) != stamp.hash)
+        throw Refusal(text(req.edit) + ": the map changed while it was being copied");
+    fileops::copyFile(req.splice, work.spliceCopy());
+    fe.yield();
+
+    fe.setStatus("Extracting scenario.chk...");
+    onCopyOf(work.editCopy(), req.edit, [&] { archive::extract(work.editCopy(), kChunkMember, work.folder()); });
+    platform::replace(work.extracted(), work.firstChunk());
+    onCopyOf(work.spliceCopy(), req.splice, [&] { archive::extract(work.spliceCopy(), kChunkMember, work.folder()); });
+    platform::replace(work.extracted(), work.secondChunk());
+    fe.yield();
+
+    // Several names are copied in turn, each into the result of the one before.
+    for (size_t i = 0; i < req.names.size(); ++i) {
+        fs::path first = work.firstChunk();
+        if (i > 0) {
+            platform::replace(work.tempChunk(), work.intermediate());
+            first = work.intermediate();
+        }
+        spliceOne(fe, req.names[i], first, work.secondChunk(), work.tempChunk());
+    }
+
+    Record r;
+    r.map = text(canonicalMap(req.edit));
+    r.spliceMap = text(canonicalMap(req.splice));
+    r.sections = req.nameBytes();
+    r.copied = {stamp.size, stamp.hash};
+    r.chunk = versionOf(work.tempChunk());
+    r.holdsChunk = fileops::sameContent(work.firstChunk(), work.tempChunk());
+    writeRecord(work, r);
+    fe.setStatus("Done!");
+}
+
+} // namespace
+
+Result copySection(FrontEnd& fe, const WorkFolder& work) {
+    bool cleaned = false;
+    Result result = run([&] {
+        fe.setStatus("Deleting temp files...");
+        // Refuse what cannot work before the working folder is touched.
+        const CopyRequest req = CopyRequest::from(fe);
+        work.cleanUp();
+        cleaned = true;
+        work.ensureFolder();
+        fe.yield();
+        copySteps(fe, work, req);
+    });
+    if (!cleaned) return result;
+    // A declined warning leaves the last Copy Section's files as they were, ready for Save.
+    try {
+        if (result.quiet) {
+            work.restorePrevious();
+            fe.setStatus("Copy Section cancelled.");
+        } else {
+            work.dropPrevious();
+        }
+    } catch (const std::exception&) {
+        if (result.quiet) fe.setStatus("Copy Section cancelled: run Copy Section again before Save.");
+    }
+    return result;
+}
+
+std::vector<std::string> sectionNames(const fs::path& map) {
+    try {
+        const auto data = archive::readMember(map, kChunkMember);
+        const chunk::Rope file(data);
+        const chunk::GameView view(file);
+        std::vector<std::string> names;
+        for (const auto& n : view.names())
+            if (view.loaded(n)) names.push_back(n);
+        return names;
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+} // namespace splice
