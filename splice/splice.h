@@ -42,6 +42,10 @@ public:
     // they differ from what Copy Section copied, so that it never writes what is not
     // shown; a front end that shows none (a command naming only the map) gives nothing.
     virtual std::optional<CopyInputs> shownInputs() { return std::nullopt; }
+    // After a declined warning or a failed Copy Section has put the last good copy's
+    // working files back: show the map to splice and section names of that copy
+    // again, so that Save writes what the front end shows.
+    virtual void showInputs(const CopyInputs& copied) { (void)copied; }
 };
 
 // How a procedure ended. On failure the status line keeps the failing step's
