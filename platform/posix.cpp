@@ -251,9 +251,10 @@ bool createFolder(const Path& folder) {
 bool remove(const Path& path) {
     if (::unlink(path.c_str()) == 0)
         return true;
-    if (errno == ENOENT)
+    const int err = errno;
+    if (err == ENOENT)
         return false;
-    if (errno == EISDIR || errno == EPERM) {
+    if (err == EISDIR || err == EPERM) {
         struct stat st {};
         if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
             if (::rmdir(path.c_str()) == 0)
@@ -261,7 +262,7 @@ bool remove(const Path& path) {
             fail(path, "cannot delete the folder", errno);
         }
     }
-    fail(path, "cannot delete", errno);
+    fail(path, "cannot delete", err);
 }
 
 // ---- places --------------------------------------------------------------------

@@ -14,25 +14,49 @@ namespace splice {
 
 namespace {
 
-// Why a chunk file holds no section of the name that the game reads.
-std::string noSection(const std::string& mapLabel, const chunk::GameView& view, const std::string& name,
-                      const fs::path& file) {
-    std::string why = mapLabel + " has no section " + inQuotes(name);
-    const auto& found = view.of(name);
-    if (!found.empty()) {
-        const chunk::Instance& in = view.instances()[found.back()];
-        why += " that the game reads: " +
-               (found.size() == 1 ? std::string("its only one ") : "each of its " + std::to_string(found.size()) + " ") +
-               (in.use == chunk::Use::Jump ? "has a negative length"
-                                           : "is shorter than the " + std::to_string(chunk::ruleFor(name).min) +
-                                                 " bytes the game needs");
-        if (found.size() > 1)
-            why += " or has a negative length";
+bool isTerrain(const std::string& name) { return name == "MTXM" || name == "TILE" || name == "ISOM"; }
+
+// Sections that hold the same thing in an older and a newer form.
+constexpr std::pair<std::string_view, std::string_view> kForms[] = {
+    {"STR ", "STRx"}, {"UNIS", "UNIx"}, {"UPGS", "UPGx"}, {"TECS", "TECx"}, {"UPGR", "PUPx"}, {"PTEC", "PTEx"},
+};
+
+// What the map holds in place of the name, for a message.
+std::string instead(const chunk::GameView& view, const std::string& name) {
+    std::vector<std::string> read;
+    for (const auto& n : view.names())
+        if (view.loaded(n)) read.push_back(n);
+    const auto has = [&](std::string_view n) { return std::find(read.begin(), read.end(), n) != read.end(); };
+    std::string list;
+    const auto add = [&](std::string_view n) { list += (list.empty() ? "" : ", ") + inQuotes(n); };
+    if (isTerrain(name)) {
+        // The game draws MTXM; editors rebuild TILE and ISOM from it.
+        for (const std::string_view n : {"MTXM", "TILE", "ISOM"})
+            if (has(n)) add(n);
+        return list.empty() ? "it has no terrain section the game reads" : "its terrain is in " + list;
     }
-    return why + " (its chunk file " + text(file) + ")";
+    for (const auto& [older, newer] : kForms) {
+        if (name == older && has(newer)) return "it has " + inQuotes(newer) + " instead";
+        if (name == newer && has(older)) return "it has " + inQuotes(older) + " instead";
+    }
+    for (const auto& n : read) add(n);
+    return list.empty() ? "it has no section the game reads" : "its sections are " + list;
 }
 
-bool isTerrain(const std::string& name) { return name == "MTXM" || name == "TILE" || name == "ISOM"; }
+// Why a chunk file holds no section of the name that the game reads.
+std::string noSection(const fs::path& map, const char* role, const chunk::GameView& view, const std::string& name) {
+    std::string why = mapName(map) + ": the " + role + " has no " + inQuotes(name);
+    const auto& found = view.of(name);
+    if (found.empty()) return why + ": " + instead(view, name);
+    const chunk::Instance& in = view.instances()[found.back()];
+    why += " that the game reads: " +
+           (found.size() == 1 ? std::string("its only one ") : "each of its " + std::to_string(found.size()) + " ") +
+           (in.use == chunk::Use::Jump ? "has a negative length"
+                                       : "is shorter than the " + std::to_string(chunk::ruleFor(name).min) +
+                                             " bytes the game needs");
+    if (found.size() > 1) why += " or has a negative length";
+    return why;
+}
 
 // Terrain is laid out by the map's dimensions and given meaning by its tileset:
 // copied between maps that differ in either, it makes a broken map.
@@ -58,26 +82,26 @@ void appendSpans(const fs::path& out, const std::vector<std::span<const uint8_t>
     for (const auto s : spans) fileops::writeFile(out, s, true);
 }
 
-chunk::GameView walk(const chunk::Rope& r, const fs::path& file) {
+chunk::GameView walk(const chunk::Rope& r, const fs::path& map) {
     try {
         return chunk::GameView(r);
     } catch (const chunk::ChunkError& e) {
-        throw Refusal(text(file) + ": " + e.what());
+        throw Refusal(mapName(map) + ": its chunk file cannot be read as the game reads it: " + e.what());
     }
 }
 
 // `first` with what the game reads for the name made what it reads in `second`,
 // written to `out` in three parts.
-void spliceOne(FrontEnd& fe, const SectionName& section, const fs::path& first, const fs::path& second,
-               const fs::path& out) {
+void spliceOne(FrontEnd& fe, const CopyRequest& req, const SectionName& section, const fs::path& first,
+               const fs::path& second, const fs::path& out) {
     const std::string& name = section.bytes();
     const fileops::MappedFile fa(first), fb(second);
     const chunk::Rope ra(fa.bytes()), rb(fb.bytes());
-    const chunk::GameView edit = walk(ra, first), splice = walk(rb, second);
+    const chunk::GameView edit = walk(ra, req.edit), splice = walk(rb, req.splice);
     checkCompatible(fe, edit, splice, name);
 
     fe.setStatus("Grabbing data from first map...");
-    if (!edit.loaded(name)) throw Refusal(noSection("the map to edit", edit, name, first));
+    if (!edit.loaded(name)) throw Refusal(noSection(req.edit, "map to edit", edit, name));
     // Everything before the name's first instance stays as it is.
     uint64_t leading = ra.size();
     for (const size_t i : edit.of(name)) leading = std::min(leading, edit.instances()[i].pos);
@@ -92,13 +116,13 @@ void spliceOne(FrontEnd& fe, const SectionName& section, const fs::path& first, 
     fe.yield();
 
     fe.setStatus("Checking offset and length of section...");
-    if (!splice.loaded(name)) throw Refusal(noSection("the map to splice", splice, name, second));
+    if (!splice.loaded(name)) throw Refusal(noSection(req.splice, "map to splice", splice, name));
     chunk::Copied copied = [&] {
         try {
             return chunk::copySection(edit, splice, name);
         } catch (const chunk::ChunkError& e) {
-            throw Refusal("the map to edit: " + section.quoted() + " cannot be copied so that the game reads it: " +
-                          e.what() + " (its chunk file " + text(first) + ")");
+            throw Refusal(mapName(req.edit) + ": " + section.quoted() +
+                          " cannot be copied into the map to edit so that the game reads it: " + e.what());
         }
     }();
     fe.yield();
@@ -123,21 +147,34 @@ void spliceOne(FrontEnd& fe, const SectionName& section, const fs::path& first, 
     fe.yield();
 }
 
+// Editors show TILE and ISOM, but the game draws the terrain from MTXM.
+bool terrainWithoutMtxm(const CopyRequest& req) {
+    bool editorTerrain = false, drawn = false;
+    for (const SectionName& n : req.names) {
+        editorTerrain = editorTerrain || n.bytes() == "TILE" || n.bytes() == "ISOM";
+        drawn = drawn || n.bytes() == "MTXM";
+    }
+    return editorTerrain && !drawn;
+}
+
 void copySteps(FrontEnd& fe, const WorkFolder& work, const CopyRequest& req) {
     fe.setStatus("Copying maps...");
     // Save later checks the map against this stamp; the copy must match it,
     // or the map changed while it was being copied.
-    const fileops::Stamp stamp = fileops::stampOf(req.edit);
-    fileops::copyFile(req.edit, work.editCopy());
+    fileops::Stamp stamp;
+    aboutMap(req.edit, {}, [&] {
+        stamp = fileops::stampOf(req.edit);
+        fileops::copyFile(req.edit, work.editCopy());
+    });
     if (fileops::hashFile(work.editCopy()) != stamp.hash)
-        throw Refusal(text(req.edit) + ": the map changed while it was being copied");
-    fileops::copyFile(req.splice, work.spliceCopy());
+        throw Refusal(mapName(req.edit) + ": the map changed while it was being copied");
+    aboutMap(req.splice, {}, [&] { fileops::copyFile(req.splice, work.spliceCopy()); });
     fe.yield();
 
     fe.setStatus("Extracting scenario.chk...");
-    onCopyOf(work.editCopy(), req.edit, [&] { archive::extract(work.editCopy(), kChunkMember, work.folder()); });
+    aboutMap(req.edit, {work.editCopy()}, [&] { archive::extract(work.editCopy(), kChunkMember, work.folder()); });
     platform::replace(work.extracted(), work.firstChunk());
-    onCopyOf(work.spliceCopy(), req.splice, [&] { archive::extract(work.spliceCopy(), kChunkMember, work.folder()); });
+    aboutMap(req.splice, {work.spliceCopy()}, [&] { archive::extract(work.spliceCopy(), kChunkMember, work.folder()); });
     platform::replace(work.extracted(), work.secondChunk());
     fe.yield();
 
@@ -148,12 +185,14 @@ void copySteps(FrontEnd& fe, const WorkFolder& work, const CopyRequest& req) {
             platform::replace(work.tempChunk(), work.intermediate());
             first = work.intermediate();
         }
-        spliceOne(fe, req.names[i], first, work.secondChunk(), work.tempChunk());
+        spliceOne(fe, req, req.names[i], first, work.secondChunk(), work.tempChunk());
     }
+    if (terrainWithoutMtxm(req)) fe.setStatus("Note: the game draws the terrain from \"MTXM\", which is not copied.");
 
     Record r;
     r.map = text(canonicalMap(req.edit));
     r.spliceMap = text(canonicalMap(req.splice));
+    r.spliceShown = req.spliceShown;
     r.sections = req.nameBytes();
     r.copied = {stamp.size, stamp.hash};
     r.chunk = versionOf(work.tempChunk());
@@ -166,7 +205,7 @@ void copySteps(FrontEnd& fe, const WorkFolder& work, const CopyRequest& req) {
 
 Result copySection(FrontEnd& fe, const WorkFolder& work) {
     bool cleaned = false;
-    Result result = run([&] {
+    Result result = run(fe, work, "Copy Section", [&] {
         fe.setStatus("Deleting temp files...");
         // Refuse what cannot work before the working folder is touched.
         const CopyRequest req = CopyRequest::from(fe);
@@ -175,19 +214,36 @@ Result copySection(FrontEnd& fe, const WorkFolder& work) {
         work.ensureFolder();
         fe.yield();
         copySteps(fe, work, req);
-    });
-    if (!cleaned) return result;
-    // A declined warning leaves the last Copy Section's files as they were, ready for Save.
-    try {
-        if (result.quiet) {
-            work.restorePrevious();
-            fe.setStatus("Copy Section cancelled.");
-        } else {
+    }, true);
+    if (result) {
+        try {
             work.dropPrevious();
+        } catch (const std::exception&) {
+            // The next clean-up deletes them.
+        }
+        return result;
+    }
+    if (!cleaned) {
+        if (!result.quiet) fe.setStatus(failedLine("Copy Section", result.error));
+        return result;
+    }
+    // A declined warning or a failure leaves the last good copy's files as they
+    // were, and the front end shows what that copy was, so that Save writes it.
+    std::string kept;
+    try {
+        work.restorePrevious();
+        if (const auto r = readRecord(work)) {
+            fe.showInputs({r->spliceShown, r->sections});
+            std::string names;
+            for (const auto& n : r->sections) names += (names.empty() ? "" : " ") + inQuotes(n);
+            kept = "; the last copy, " + names + " from " + mapName(platform::fromUtf8(r->spliceShown)) +
+                   ", is kept for Save.";
         }
     } catch (const std::exception&) {
-        if (result.quiet) fe.setStatus("Copy Section cancelled: run Copy Section again before Save.");
+        kept = "; run Copy Section again before Save.";
     }
+    fe.setStatus(result.quiet ? "Copy Section cancelled" + (kept.empty() ? std::string(".") : kept)
+                              : failedLine("Copy Section", result.error) + kept);
     return result;
 }
 

@@ -6,42 +6,80 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 namespace fs = std::filesystem;
 
 namespace splice {
 
-Result run(const std::function<void()>& body) {
+namespace {
+
+// Replaces a leading `from` in `what` with `to`.
+bool relabel(std::string& what, const std::string& from, const std::string& to) {
+    if (from.empty() || what.rfind(from, 0) != 0) return false;
+    what = to + what.substr(from.size());
+    return true;
+}
+
+std::string describe(const std::exception& e) {
+    if (const auto* fe = dynamic_cast<const fs::filesystem_error*>(&e)) {
+        // what() reads "filesystem error: <operation>: <reason> [path]"; lead with the path.
+        std::string what = fe->what();
+        if (const auto colon = what.find(": "); colon != std::string::npos) what = what.substr(colon + 2);
+        if (const auto bracket = what.rfind(" ["); bracket != std::string::npos) what.resize(bracket);
+        return fe->path1().empty() ? what : text(fe->path1()) + ": " + what;
+    }
+    return e.what();
+}
+
+} // namespace
+
+std::string failedLine(std::string_view what, const std::string& why) {
+    std::string line = std::string(what) + " failed: " + why;
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    return line;
+}
+
+Result run(FrontEnd& fe, const WorkFolder& work, std::string_view what, const std::function<void()>& body,
+           bool lastLineMine) {
+    Result r;
     try {
         body();
-        return {};
+        return r;
     } catch (const Quiet& e) {
         return {false, e.what(), true};
     } catch (const std::bad_alloc&) {
-        return {false, "out of memory"};
-    } catch (const fs::filesystem_error& e) {
-        // what() reads "filesystem error: <operation>: <reason> [path]"; lead with the path.
-        std::string what = e.what();
-        if (const auto colon = what.find(": "); colon != std::string::npos) what = what.substr(colon + 2);
-        if (const auto bracket = what.rfind(" ["); bracket != std::string::npos) what.resize(bracket);
-        return {false, e.path1().empty() ? what : text(e.path1()) + ": " + what};
+        r = {false, "out of memory"};
     } catch (const std::exception& e) {
-        return {false, e.what()};
+        r = {false, describe(e)};
     }
+    // A working file means nothing to the user; the folder it is in does.
+    const std::string folder = text(work.folder());
+    if (r.error.rfind(folder, 0) == 0) {
+        const auto colon = r.error.find(": ", folder.size());
+        r.error = "the working folder " + folder + (colon == std::string::npos ? "" : r.error.substr(colon));
+    }
+    if (!lastLineMine) fe.setStatus(failedLine(what, r.error));
+    return r;
 }
 
-void onCopyOf(const fs::path& copy, const fs::path& map, const std::function<void()>& f) {
+void aboutMap(const fs::path& map, std::initializer_list<fs::path> copies, const std::function<void()>& f) {
     try {
         f();
-    } catch (const archive::ArchiveError& e) {
-        std::string what = e.what();
-        const std::string prefix = text(copy);
-        if (what.rfind(prefix, 0) == 0) what = text(map) + what.substr(prefix.size());
+    } catch (const Refusal&) {
+        throw;
+    } catch (const std::exception& e) {
+        std::string what = describe(e);
+        bool named = relabel(what, text(map), mapName(map));
+        for (const fs::path& c : copies) named = named || relabel(what, text(c), mapName(map));
+        if (!named) throw;
         throw Refusal(what);
     }
 }
 
 std::string text(const fs::path& p) { return platform::toUtf8(p); }
+
+std::string mapName(const fs::path& p) { return platform::toUtf8(p.filename()); }
 
 std::string inQuotes(std::string_view name) {
     std::string out(1, '"');
@@ -69,7 +107,8 @@ SectionName::SectionName(std::string_view given) {
 CopyRequest CopyRequest::from(FrontEnd& fe) {
     CopyRequest r;
     r.edit = chosenMap(fe.mapEditPath(), "map to edit");
-    r.splice = chosenMap(fe.mapSplicePath(), "map to splice");
+    r.spliceShown = fe.mapSplicePath();
+    r.splice = chosenMap(r.spliceShown, "map to splice");
     const std::vector<std::string> given = fe.sectionNames();
     if (given.empty()) throw Refusal("no section name given");
     for (const std::string& g : given) {

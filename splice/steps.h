@@ -21,15 +21,24 @@ public:
     using Refusal::Refusal;
 };
 
-// Runs a procedure's steps: each step puts its message up first; the first
-// failure ends the run with that message left in the status line.
-Result run(const std::function<void()>& body);
+// Runs a procedure's steps: each step puts its message up first. The first
+// failure ends the run; unless `lastLineMine`, the status line then says, in one
+// line, that `what` failed and why. Errors about files in the working folder
+// name the folder.
+Result run(FrontEnd& fe, const WorkFolder& work, std::string_view what, const std::function<void()>& body,
+           bool lastLineMine = false);
+// The status line after a failure: "Save failed: <why>", on one line.
+std::string failedLine(std::string_view what, const std::string& why);
 
-// Archive errors on a working copy name the map the user chose instead.
-void onCopyOf(const std::filesystem::path& copy, const std::filesystem::path& map, const std::function<void()>& f);
+// Runs `f`; an error it raises about the map, or about one of its working copies,
+// names the map by its file name instead.
+void aboutMap(const std::filesystem::path& map, std::initializer_list<std::filesystem::path> copies,
+              const std::function<void()>& f);
 
-// Paths in messages and records, as UTF-8.
+// Paths in records, as UTF-8.
 std::string text(const std::filesystem::path& p);
+// A map as messages name it: its file name, as the user gave it.
+std::string mapName(const std::filesystem::path& p);
 // A section name in quotes, bytes outside printable ASCII escaped.
 std::string inQuotes(std::string_view name);
 // The same file however it is named: for records and comparisons.
@@ -37,6 +46,10 @@ std::filesystem::path canonicalMap(const std::filesystem::path& p);
 
 // The path a front end shows for a map; refused while no map is chosen.
 std::filesystem::path chosenMap(const std::string& path, const char* which);
+
+// Keeps the map as it is before Save replaces it with the working copy, refusing
+// when it is no longer the version `before` that Save checked.
+void keepForUndo(const WorkFolder& work, const std::filesystem::path& map, const Version& before);
 
 // Refuses, naming the file, a map that this process cannot replace.
 void checkWritable(const std::filesystem::path& map);
@@ -57,6 +70,7 @@ private:
 // Copy Section's inputs, read from the front end once.
 struct CopyRequest {
     std::filesystem::path edit, splice;
+    std::string spliceShown; // the map to splice as the front end gave it
     std::vector<SectionName> names; // at least one, none twice
 
     static CopyRequest from(FrontEnd& fe); // throws Refusal

@@ -7,32 +7,51 @@ namespace fs = std::filesystem;
 
 namespace splice {
 
+// A Save
+// that changes nothing (a second one after the same Copy Section, or a rerun of
+// one cut short after its rename) keeps the record of the last one that did.
+void keepForUndo(const WorkFolder& work, const fs::path& map, const Version& before) {
+    const Version after = versionOf(work.editCopy());
+    if (before == after) return;
+    // The old record goes first: it must never describe a half-written copy.
+    platform::remove(work.undoRecord());
+    fileops::copyFile(map, work.undoCopy());
+    if (!(versionOf(work.undoCopy()) == before))
+        throw Refusal(mapName(map) + ": the map changed while it was being kept for undo; nothing was changed");
+    writeUndoRecord(work, {text(map), before, after});
+}
+
+
 Result undo(FrontEnd& fe, const WorkFolder& work) {
-    return run([&] {
+    return run(fe, work, "Undo", [&] {
         fe.setStatus("Restoring map from before last save...");
-        const fs::path map = canonicalMap(chosenMap(fe.mapEditPath(), "map to edit"));
-        const std::string unchanged = "; nothing was changed";
-        // Nothing to undo is no failure: the status line says so.
-        const auto nothing = [&](const std::string& why) {
-            fe.setStatus("Nothing to undo.");
+        const fs::path given = chosenMap(fe.mapEditPath(), "map to edit");
+        const fs::path map = canonicalMap(given);
+        const std::string name = mapName(given), unchanged = "; nothing was changed";
+        // Nothing to undo is no failure: the status line says so, and where the undo is.
+        const auto nothing = [&](const std::string& why, const std::string& line) {
+            fe.setStatus(line);
             throw Quiet(why + unchanged);
         };
         const std::optional<UndoRecord> u = readUndoRecord(work);
         if (!u || !fs::is_regular_file(work.undoCopy()))
-            nothing("the working folder " + text(work.folder()) + " holds no Save to undo");
-        if (u->map != text(map))
-            nothing("the last Save kept in the working folder was of " + u->map + ", not of " + text(map));
+            nothing("no Save of " + name + " to undo", "Nothing to undo.");
+        if (u->map != text(map)) {
+            const std::string last = mapName(platform::fromUtf8(u->map));
+            nothing("the last Save was of " + last + ", not of " + name,
+                    "Nothing to undo for " + name + "; the last Save was of " + last + ".");
+        }
         if (!fs::exists(map))
-            throw Refusal(text(map) + ": the map is gone since the last Save" + unchanged);
+            throw Refusal(name + ": the map is gone since the last Save" + unchanged);
         const Version now = versionOf(map);
         if (now == u->before)
-            nothing(text(map) + ": the map is already as it was before the last Save");
+            nothing(name + ": the map is already as it was before the last Save", "Nothing to undo.");
         if (!(now == u->after))
-            throw Refusal(text(map) + ": the map has changed on disk since the last Save" + unchanged);
+            throw Refusal(name + ": the map has changed on disk since the last Save" + unchanged);
         if (!(versionOf(work.undoCopy()) == u->before))
-            throw Refusal(text(work.undoCopy()) + ": the kept copy of the map is damaged" + unchanged);
+            throw Refusal(name + ": the copy kept for undo is damaged" + unchanged);
         checkWritable(map);
-        fileops::replaceAtomically(work.undoCopy(), map);
+        aboutMap(given, {map}, [&] { fileops::replaceAtomically(work.undoCopy(), map); });
         // Only the last Save is undone. Should the record outlive this, a second
         // undo still finds the map as it was before and is refused.
         try {

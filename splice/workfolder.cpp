@@ -87,7 +87,7 @@ Version versionOf(const fs::path& file) {
 
 namespace {
 
-constexpr std::string_view kRecordMagic = "graftwell-record 3", kUndoMagic = "graftwell-undo 1";
+constexpr std::string_view kRecordMagic = "graftwell-record 4", kUndoMagic = "graftwell-undo 1";
 
 void writeText(const fs::path& path, const std::string& s) {
     platform::writeReplacing(path, {reinterpret_cast<const uint8_t*>(s.data()), s.size()});
@@ -114,7 +114,7 @@ std::optional<std::string> fromHex(const std::string& hex) {
 
 void writeRecord(const WorkFolder& work, const Record& r) {
     std::ostringstream out;
-    out << kRecordMagic << '\n' << r.map << '\n' << r.spliceMap << '\n' << r.sections.size();
+    out << kRecordMagic << '\n' << r.map << '\n' << r.spliceMap << '\n' << r.spliceShown << '\n' << r.sections.size();
     for (const auto& n : r.sections) out << ' ' << hexOf(n);
     out << '\n' << r.copied.size << ' ' << r.copied.hash << '\n' << r.chunk.size << ' ' << r.chunk.hash << '\n';
     if (r.holdsChunk) out << (*r.holdsChunk ? 1 : 0) << '\n';
@@ -126,7 +126,8 @@ std::optional<Record> readRecord(const WorkFolder& work) {
     std::string magic;
     Record r;
     if (!std::getline(in, magic) || magic != kRecordMagic) return std::nullopt;
-    if (!std::getline(in, r.map) || !std::getline(in, r.spliceMap)) return std::nullopt;
+    if (!std::getline(in, r.map) || !std::getline(in, r.spliceMap) || !std::getline(in, r.spliceShown))
+        return std::nullopt;
     size_t count = 0;
     in >> count;
     for (size_t i = 0; i < count && i < 64 && in; ++i) {

@@ -56,6 +56,7 @@ Version versionOf(const std::filesystem::path& file);
 // What Copy Section copied, written when it ends and read by Save.
 struct Record {
     std::string map, spliceMap;        // as canonical paths
+    std::string spliceShown;           // the map to splice as the front end gave it
     std::vector<std::string> sections; // as stored
     Version copied;                    // the map as Copy Section copied it
     Version chunk;                     // the temporary chunk file it made

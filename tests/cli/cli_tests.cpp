@@ -18,15 +18,18 @@ TEST(Cli, CommandsPrintTheirStepsAndExitWithTheirStatus) {
     const std::string gone = utf8("gone 투혼.scm"), error = "graftwell-cli: error: ";
     makeMap(platform::fromUtf8(a), makeChunk({{"DIM ", {8, 0, 8, 0}}, {"TILE", Bytes(10, 1)}, {"MTXM", Bytes(10, 2)}}));
     makeMap(platform::fromUtf8(b), makeChunk({{"DIM ", {9, 0, 8, 0}}, {"MTXM", Bytes(4, 3)}, {"TILE", Bytes(6, 4)}}));
-    Strings spliced = kCopySteps;
+    Strings spliced = withTerrainNote(kCopySteps);
     spliced.insert(spliced.end(), kSaveSteps.begin(), kSaveSteps.end());
     const struct { Strings args; int status; Strings out; std::string err; } cases[] = {
-        {{"save", a, "--work-dir", w}, 1, first(kSaveSteps, 1),
-         error + "the working folder " + platform::toUtf8(platform::fromUtf8(w) / "temp") + " holds no"},
+        {{"save", a, "--work-dir", w}, 1,
+         {kSaveSteps[0], "Save failed: nothing to save for a.scm: run Copy Section first; nothing was changed"},
+         error + "nothing to save for a.scm"},
         {{"copy", a, b, "--work-dir", w}, 1, {kCopySteps[0], kCopySteps[1], kCopySteps[2], "Copy Section cancelled."},
          error + "Copying \"TILE\" between these maps makes a broken map: the maps differ in size: the map to edit is "
                  "8x8, the map to splice 9x8. (use --force to copy anyway)\n"},
-        {{"copy", a, gone, "--work-dir", w}, 1, first(kCopySteps, 2), error + gone + ": file not found"},
+        {{"copy", a, gone, "--work-dir", w}, 1,
+         {kCopySteps[0], kCopySteps[1], "Copy Section failed: gone 투혼.scm: file not found"},
+         error + "gone 투혼.scm: file not found"},
         {{"sections", a}, 0, {"DIM \t5\t4\tused", "TILE\t17\t10\tused", "MTXM\t35\t10\tused"}, ""},
         {{"sections", gone}, 1, {}, error + gone + ": file not found\n"},
         {{"copy", a, b, "--section", "MTXM", "--force", "--work-dir", w}, 0, kCopySteps, "warning: Copying \"MTXM\""},

@@ -2,6 +2,7 @@
 #include "fixtures.h"
 #include "protections.h"
 #include "splice.h"
+#include "steps.h"
 
 #include <gmock/gmock.h>
 
@@ -14,17 +15,21 @@ using Sections = std::vector<Member>;
 
 namespace {
 
+// A front end that shows what a window shows: the map to splice and the section names, which a cancelled or
+// failed Copy Section may set back to those of the copy it kept.
 struct Recorder : splice::FrontEnd {
     std::string edit, other;
     std::vector<std::string> sections = {"TILE"};
     Strings statuses;
-    int yields = 0;
+    bool yes = false;
     std::string mapEditPath() override { return edit; }
     std::string mapSplicePath() override { return other; }
     std::vector<std::string> sectionNames() override { return sections; }
     void setStatus(const std::string& t) override { statuses.push_back(t); }
-    void yield() override { ++yields; }
-    bool confirm(const std::string&) override { return false; }
+    void yield() override {}
+    bool confirm(const std::string&) override { return yes; }
+    std::optional<splice::CopyInputs> shownInputs() override { return splice::CopyInputs{other, sections}; }
+    void showInputs(const splice::CopyInputs& c) override { other = c.spliceMap, sections = c.sections; }
 };
 
 // The map to edit and the map to splice, and what the job must produce, worked out on their sections alone.
@@ -54,59 +59,75 @@ struct Procedures : ::testing::Test {
                       {"MTXM", Bytes(70, 5)}, {"TILE", Bytes(70, 4)}, {"UNIT", Bytes(2, 6)}};
 };
 
-// Save keeps the map's other members and permissions, and a second Save after the same Copy Section gives the
-// same map. Cleaning up removes the run's files only.
+// Save keeps the map's other members and permissions.
 TEST_F(Procedures, CopySectionAndSaveReplaceTheSectionAndKeepTheRest) {
     fs::permissions(fe.edit, fs::perms(0640));
     const fs::perms perms = fs::status(fe.edit).permissions(); // Windows keeps only the write bit
-    const auto r = splice::copySection(fe, work);
-    ASSERT_TRUE(r) << r.error;
-    EXPECT_EQ(fe.statuses, kCopySteps);
-    EXPECT_EQ(fe.yields, 12);
+    ASSERT_TRUE(splice::copySection(fe, work)) << fe.statuses.back();
+    EXPECT_EQ(fe.statuses, withTerrainNote(kCopySteps));
     EXPECT_EQ(readAll(work.tempChunk()), replaced({"TILE"}));
-    for (int round = 0; round < 2; ++round) {
-        fe.statuses.clear(), fe.yields = 0;
-        const auto s = splice::save(fe, work);
-        ASSERT_TRUE(s) << s.error;
-        EXPECT_EQ(fe.statuses, kSaveSteps);
-        EXPECT_EQ(fe.yields, 3);
-        EXPECT_EQ(archive::readMember(fe.edit, kChunkName), replaced({"TILE"}));
-        EXPECT_EQ(archive::readMember(fe.edit, "extra\\notes.txt"), Bytes(3000, 'n'));
-        EXPECT_EQ(fs::status(fe.edit).permissions(), perms);
-    }
-    writeAll(work.extracted(), {1});
-    work.cleanUp();
-    // The run's files are set aside; what the last Save keeps for undo stays, as does any file not of ours.
-    EXPECT_EQ(std::distance(fs::directory_iterator(work.folder()), {}), 4);
-    EXPECT_TRUE(fs::exists(work.undoCopy()) && fs::exists(work.undoRecord()) && !fs::exists(work.editCopy()));
-    // Several names in turn; one given twice is refused.
+    fe.statuses.clear();
+    ASSERT_TRUE(splice::save(fe, work)) << fe.statuses.back();
+    EXPECT_EQ(fe.statuses, kSaveSteps);
+    EXPECT_EQ(archive::readMember(fe.edit, kChunkName), replaced({"TILE"}));
+    EXPECT_EQ(archive::readMember(fe.edit, "extra\\notes.txt"), Bytes(3000, 'n'));
+    EXPECT_EQ(fs::status(fe.edit).permissions(), perms);
+}
+
+// A second Save after the same Copy Section finds the map already holding the chunk file: it writes nothing,
+// says so, and leaves the first Save the one to undo.
+TEST_F(Procedures, ASecondSaveWritesNothingAndSaysSo) {
+    ASSERT_TRUE(splice::copySection(fe, work) && splice::save(fe, work));
+    const Bytes saved = readAll(fe.edit), kept = readAll(work.undoCopy());
+    fe.statuses.clear();
+    ASSERT_TRUE(splice::save(fe, work));
+    EXPECT_EQ(fe.statuses, (Strings{kSaveSteps[0], kSaveSteps[1], kSaveSteps[2],
+                                    "The map already holds this; nothing was written.", kSaveSteps[3]}));
+    EXPECT_EQ(readAll(fe.edit), saved);
+    EXPECT_EQ(readAll(work.undoCopy()), kept);
+}
+
+// Several names in one run, each into the result of the one before; a name given twice is refused.
+TEST_F(Procedures, SeveralNamesAreCopiedInOneRun) {
     fe.sections = {"MTXM", "TILE"};
     ASSERT_TRUE(splice::copySection(fe, work));
     EXPECT_EQ(readAll(work.tempChunk()), replaced({"MTXM", "TILE"}));
+    EXPECT_EQ(std::count(fe.statuses.begin(), fe.statuses.end(), kTerrainNote), 0);
     fe.sections = {"STR", "TILE", "STR "};
     EXPECT_EQ(splice::copySection(fe, work).error, "section \"STR \" is named twice");
 }
 
-// A map that another program holds open: where the system will not replace it (Windows), Save says so and
-// changes nothing; elsewhere it goes through. Once the map is closed, Save goes through everywhere.
-TEST_F(Procedures, SaveOfAMapHeldOpenIsRefusedWhereTheSystemBlocksIt) {
-    ASSERT_TRUE(splice::copySection(fe, work));
-    const Bytes before = readAll(fe.edit);
-    {
-        const std::ifstream held(fe.edit, std::ios::binary);
-        const auto r = splice::save(fe, work);
-        EXPECT_EQ(r.error, OPEN_FILES_BLOCK_REPLACE ? fs::weakly_canonical(fe.edit).string() +
-                                                          ": the map is open in another program; close it there "
-                                                          "and save again; nothing was changed"
-                                                    : "");
-        EXPECT_EQ(readAll(fe.edit) == before, bool(OPEN_FILES_BLOCK_REPLACE));
-    }
-    ASSERT_TRUE(splice::save(fe, work));
-    EXPECT_EQ(archive::readMember(fe.edit, kChunkName), replaced({"TILE"}));
+// Cleaning up sets the run's files aside; what the last Save keeps for undo stays, as does any file not of ours.
+TEST_F(Procedures, CleanUpSetsTheRunsFilesAsideAndKeepsTheUndoCopy) {
+    ASSERT_TRUE(splice::copySection(fe, work) && splice::save(fe, work));
+    writeAll(work.extracted(), {1});
+    work.cleanUp();
+    EXPECT_TRUE(fs::exists(work.undoCopy()) && fs::exists(work.undoRecord()) && fs::exists(work.extracted()));
+    EXPECT_TRUE(!fs::exists(work.editCopy()) && !fs::exists(work.record()) && fs::exists(work.previous() / "~record.txt"));
 }
 
-// Save goes by content: a touched map, or one an undo put back, is the one Copy Section copied. A Save that would
-// change nothing leaves the map as it is, modification time included, and keeps nothing to undo.
+// Files set aside come back with the record last: a restore cut short leaves no record describing files that are
+// not there, and Save then refuses instead of writing a mixture.
+TEST_F(Procedures, RestoringTheLastCopyPutsItsRecordBackLast) {
+    ASSERT_TRUE(splice::copySection(fe, work));
+    work.cleanUp();
+    fs::create_directory(work.tempChunk()); // in the way of the restore
+    EXPECT_THROW(work.restorePrevious(), std::exception);
+    EXPECT_FALSE(fs::exists(work.record()));
+    EXPECT_FALSE(splice::save(fe, work));
+}
+
+// The copy kept for undo is checked against the map's version as Save saw it: a map that changed in between is
+// not kept, and no record of it is written.
+TEST_F(Procedures, KeepingForUndoRefusesAMapThatChangedMeanwhile) {
+    ASSERT_TRUE(splice::copySection(fe, work));
+    fs::create_directories(work.folder());
+    EXPECT_THROW(splice::keepForUndo(work, fe.edit, {1, 2}), splice::Refusal);
+    EXPECT_FALSE(fs::exists(work.undoRecord()));
+}
+
+// Save compares content: a touched map, or one an undo put back, is the one Copy Section copied. A Save that
+// changes nothing leaves the map's modification time too.
 TEST_F(Procedures, SaveComparesContentAndLeavesAMapThatHoldsTheChunkUntouched) {
     // Whole seconds: Windows keeps times in steps of 100 ns.
     const auto old = std::chrono::floor<std::chrono::seconds>(fs::file_time_type::clock::now() - std::chrono::hours(1));
@@ -121,11 +142,66 @@ TEST_F(Procedures, SaveComparesContentAndLeavesAMapThatHoldsTheChunkUntouched) {
     ASSERT_TRUE(splice::copySection(fe, work));
     fs::last_write_time(fe.edit, old);
     fs::remove(work.undoRecord());
-    fe.statuses.clear();
     ASSERT_TRUE(splice::save(fe, work));
-    EXPECT_EQ(fe.statuses, kSaveSteps);
     EXPECT_TRUE(readAll(fe.edit) == saved && fs::last_write_time(fe.edit) == old && !fs::exists(work.undoRecord()));
 }
+
+// A map that another program holds open: where the system will not replace it (Windows), Save says so and
+// changes nothing; elsewhere it goes through.
+TEST_F(Procedures, SaveOfAMapHeldOpenIsRefusedWhereTheSystemBlocksIt) {
+    ASSERT_TRUE(splice::copySection(fe, work));
+    const Bytes before = readAll(fe.edit);
+    {
+        const std::ifstream held(fe.edit, std::ios::binary);
+        const auto r = splice::save(fe, work);
+        EXPECT_EQ(r.error, OPEN_FILES_BLOCK_REPLACE ? "edit.scm: the map is open in another program; close it there "
+                                                      "and save again; nothing was changed"
+                                                    : "");
+        EXPECT_EQ(readAll(fe.edit) == before, bool(OPEN_FILES_BLOCK_REPLACE));
+    }
+    ASSERT_TRUE(splice::save(fe, work));
+    EXPECT_EQ(archive::readMember(fe.edit, kChunkName), replaced({"TILE"}));
+}
+
+// Save writes only what the front end shows: after another map to splice or section is picked, it refuses.
+TEST_F(Procedures, SaveRefusesWhenTheFrontEndShowsAnotherCopy) {
+    ASSERT_TRUE(splice::copySection(fe, work));
+    const Bytes before = readAll(fe.edit);
+    fe.sections = {"MTXM"};
+    EXPECT_EQ(splice::save(fe, work).error, "Copy Section copied \"TILE\" from other.scx, but the window now shows "
+                                            "\"MTXM\" from other.scx: run Copy Section again; nothing was changed");
+    fe.sections = {"TILE"}, fe.other = fe.edit;
+    EXPECT_FALSE(splice::save(fe, work));
+    EXPECT_EQ(readAll(fe.edit), before);
+}
+
+// A declined warning or a failed Copy Section keeps the last good copy's files, and the front end shows that copy
+// again, so that a Save afterwards writes it.
+TEST_F(Procedures, ACancelledOrFailedCopyKeepsTheLastCopyAndShowsIt) {
+    ASSERT_TRUE(splice::copySection(fe, work));
+    const Bytes copied = readAll(work.tempChunk());
+    const auto redo = [&](std::vector<std::string> sections, std::string other) {
+        fe.sections = sections, fe.other = other;
+        EXPECT_FALSE(splice::copySection(fe, work));
+        const std::string line = fe.statuses.back();
+        EXPECT_EQ(fe.other, (dir / "other.scx").string());
+        EXPECT_EQ(fe.sections, Strings{"TILE"});
+        EXPECT_TRUE(splice::save(fe, work)) << fe.statuses.back();
+        EXPECT_EQ(archive::readMember(fe.edit, kChunkName), copied);
+        EXPECT_TRUE(splice::undo(fe, work));
+        return line;
+    };
+    const fs::path big = dir / "big.scx";
+    makeMap(big, makeChunk({{"DIM ", {96, 0, 64, 0}}, {"MTXM", Bytes(8, 9)}}));
+    EXPECT_EQ(redo({"MTXM"}, big.string()), "Copy Section cancelled; the last copy, \"TILE\" from other.scx, is kept for Save.");
+    EXPECT_EQ(redo({"UNIT"}, (dir / "edit.scm").string()), "Copy Section failed: edit.scm: the map to edit has no \"UNIT\": its sections are "
+                                  "\"VER \", \"DIM \", \"ERA \", \"TILE\", \"MTXM\", \"STR \"; the last copy, \"TILE\" "
+                                  "from other.scx, is kept for Save.");
+}
+
+// The steps of Copy Section and of Save, by the status line each puts up.
+enum Step : size_t { Deleting = 1, Copying, Extracting, GrabbingFirst, Creating, Inserting, Checking, Done = 13 };
+enum SaveStep : size_t { Adding = 1 };
 
 // Sections of the map to splice set to new data, or a map of raw chunk bytes (none: no map).
 std::function<void(Procedures&)> others(std::vector<std::pair<size_t, Bytes>> sections) {
@@ -140,49 +216,47 @@ std::function<void(Procedures&)> raw(std::string Recorder::*map, Bytes chunk) {
 }
 
 // A change to the maps before Copy Section (or, `saving`, between it and Save) and how the run then ends: with
-// the whole chunk file, or at its step with the reason (a regular expression). A failed run changes neither the
-// map nor its working copy, and Save then refuses; a declined warning is quiet and leaves the last Copy Section's
-// files for Save.
+// the whole chunk file, or after the step it stops at with the reason (a regular expression). A failed run
+// changes neither the map nor its working copy, and the status line then says what failed.
 struct Case {
     std::string name, section;
     std::function<void(Procedures&)> change;
-    size_t steps;
+    size_t stopsAt;
     std::string error;
     bool saving = false;
     Sections chunk = {}; // the chunk file made, when not the edit map's with the section replaced
-    bool declined = false;
 };
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 struct Run : Procedures, ::testing::WithParamInterface<Case> {};
 
 TEST_P(Run, EndsAsExpected) {
     const Case& c = GetParam();
     fe.sections = {c.section};
-    if (c.saving || c.declined) {
+    if (c.saving) {
         ASSERT_TRUE(splice::copySection(fe, work));
     }
-    const Bytes copied = c.declined ? readAll(work.tempChunk()) : Bytes{};
     c.change(*this);
     const auto snapshot = [](const fs::path& p) { return fs::exists(p) ? readAll(p) : Bytes{'-'}; };
     const Bytes map = snapshot(dir / "edit.scm"), workCopy = snapshot(work.editCopy());
     fe.statuses.clear();
     const auto r = c.saving ? splice::save(fe, work) : splice::copySection(fe, work);
-    Strings statuses = first(c.saving ? kSaveSteps : kCopySteps, c.steps);
-    if (c.declined) statuses.push_back("Copy Section cancelled.");
-    EXPECT_EQ(fe.statuses, statuses);
-    ASSERT_EQ(bool(r), c.steps == kCopySteps.size()) << r.error;
+    const Strings& steps = c.saving ? kSaveSteps : kCopySteps;
+    ASSERT_EQ(bool(r), c.stopsAt == Done) << r.error;
     if (r) {
         EXPECT_EQ(readAll(work.tempChunk()), c.chunk.empty() ? replaced({c.section}) : makeChunk(c.chunk));
         return;
     }
+    ASSERT_GE(fe.statuses.size(), c.stopsAt);
+    EXPECT_EQ(first(fe.statuses, c.stopsAt), first(steps, c.stopsAt));
+    EXPECT_EQ(fe.statuses.back(), r.quiet ? "Copy Section cancelled."
+                                          : std::string(c.saving ? "Save" : "Copy Section") + " failed: " + r.error);
     // Paths as on POSIX: C:\a\b is matched as /a/b.
     std::string error = std::regex_replace(r.error, std::regex(R"(\b[A-Z]:\\)"), "/");
     std::replace(error.begin(), error.end(), '\\', '/');
     EXPECT_THAT(error, ::testing::ContainsRegex(c.error));
-    EXPECT_EQ(r.quiet, c.declined);
-    EXPECT_TRUE(c.saving || c.steps > 1 || !fs::exists(work.folder())) << "refused, yet the working folder was touched";
+    EXPECT_TRUE(c.saving || c.stopsAt > Deleting || !fs::exists(work.folder())) << "refused, yet the working folder was touched";
     EXPECT_TRUE(snapshot(dir / "edit.scm") == map && (!c.saving || snapshot(work.editCopy()) == workCopy));
-    EXPECT_EQ(c.saving || bool(splice::save(fe, work)), c.declined || c.saving) << "Save after a failed Copy Section";
-    EXPECT_TRUE(!c.declined || archive::readMember(fe.edit, kChunkName) == copied);
+    EXPECT_EQ(c.saving || bool(splice::save(fe, work)), c.saving) << "Save after a failed first Copy Section";
 }
 
 const auto kOtherSize = others({{1, {96, 0, 64, 0}}, {2, {4, 0}}});
@@ -190,60 +264,59 @@ const std::string kAgain = ": run Copy Section first; nothing was changed$";
 INSTANTIATE_TEST_SUITE_P(
     Cases, Run,
     ::testing::ValuesIn(std::vector<Case>{
-        {"FirstSection", "VER", others({{0, {206, 0, 1}}}), 13, ""},
+        {"FirstSection", "VER", others({{0, {206, 0, 1}}}), Done, ""},
         // The splice map's VER data holds "TILE" and a length: a byte search would copy it.
-        {"DecoyInsideData", "TILE", others({{0, {'T', 'I', 'L', 'E', 2, 0, 0, 0, 9, 9}}}), 13, ""},
-        {"TerrainOfOtherSizeDeclined", "TILE", kOtherSize, 3,
+        {"DecoyInsideData", "TILE", others({{0, {'T', 'I', 'L', 'E', 2, 0, 0, 0, 9, 9}}}), Done, ""},
+        {"TerrainOfOtherSizeDeclined", "TILE", kOtherSize, Extracting,
          "^Copying \"TILE\" between these maps makes a broken map: the maps differ in size: the map to edit is 64x64, "
          "the map to splice 96x64; they also differ in tileset: the map to edit has the space platform tileset, the "
-         "map to splice the jungle tileset.$",
-         false, {}, true},
+         "map to splice the jungle tileset.$"},
         // The game reads only the low 3 bits of ERA (0xB409 is space platform, as 1 is) and the first 4 bytes of DIM.
-        {"TerrainOfTheSameTilesetAndSize", "TILE", others({{1, {64, 0, 64, 0, 7}}, {2, {0x09, 0xB4}}}), 13, "",
+        {"TerrainOfTheSameTilesetAndSize", "TILE", others({{1, {64, 0, 64, 0, 7}}, {2, {0x09, 0xB4}}}), Done, "",
          false, {{"VER ", {205, 0}}, {"DIM ", {64, 0, 64, 0}}, {"ERA ", {1, 0}}, {"TILE", Bytes(70, 4)},
                  {"MTXM", Bytes(40, 2)}, {"STR ", Bytes(9, 3)}}},
-        {"FixedSizeReadAsTheGameReadsIt", "DIM", others({{1, {96, 0, 64, 0, 0}}}), 13, ""},
-        {"MissingInTheMapToEdit", "UNIT", others({}), 4, "^the map to edit has no section .UNIT. .its chunk file .*/scenario1.chk.$"},
-        {"MissingInTheMapToSplice", "STR", others({}), 7, "^the map to splice has no section .STR .*/scenario2.chk"},
+        {"FixedSizeReadAsTheGameReadsIt", "DIM", others({{1, {96, 0, 64, 0, 0}}}), Done, ""},
+        {"MissingInTheMapToEdit", "UNIT", others({}), GrabbingFirst, "^edit.scm: the map to edit has no .UNIT.: its sections are"},
+        {"MissingInTheMapToSplice", "STR", others({}), Checking, "^other.scx: the map to splice has no .STR .: its sections are"},
+        {"TerrainMissing", "ISOM", others({}), GrabbingFirst, "^edit.scm: the map to edit has no .ISOM.: its terrain is in .MTXM., .TILE.$"},
         // The game reads what is there of a section cut off by the end of its file.
-        {"SectionRunningPastItsFile", "TILE", raw(&Recorder::other, {'T', 'I', 'L', 'E', 100, 0, 0, 0, 1, 2}), 13, "",
+        {"SectionRunningPastItsFile", "TILE", raw(&Recorder::other, {'T', 'I', 'L', 'E', 100, 0, 0, 0, 1, 2}), Done, "",
          false, {{"VER ", {205, 0}}, {"DIM ", {64, 0, 64, 0}}, {"ERA ", {1, 0}}, {"TILE", {1, 2}},
                  {"MTXM", Bytes(40, 2)}, {"STR ", Bytes(9, 3)}}},
-        {"NegativeLengthInTheMapToEdit", "TILE", raw(&Recorder::edit, {'T', 'I', 'L', 'E', 0xF0, 0xFF, 0xFF, 0xFF}), 4,
-         "^the map to edit has no section .TILE. that the game reads: its only one has a negative length .its chunk "
-         "file /.*/scenario1.chk.$"},
+        {"NegativeLengthInTheMapToEdit", "TILE", raw(&Recorder::edit, {'T', 'I', 'L', 'E', 0xF0, 0xFF, 0xFF, 0xFF}), GrabbingFirst,
+         "^edit.scm: the map to edit has no .TILE. that the game reads: its only one has a negative length$"},
         // Terrain drawn from three instances, each over the start of the one before, becomes the other map's.
         {"RepeatedTerrain", "MTXM",
          [](Procedures& t) {
              t.edit.insert(t.edit.begin() + 5, {{"MTXM", Bytes(90, 7)}, {"MTXM", Bytes(10, 8)}});
              makeMap(t.fe.edit, makeChunk(t.edit));
          },
-         13, "", false,
+         Done, "", false,
          {{"VER ", {205, 0}}, {"DIM ", {64, 0, 64, 0}}, {"ERA ", {1, 0}}, {"TILE", Bytes(40, 1)},
           {"MTXM", Bytes(40, 2)}, {"MTXM", {}}, {"MTXM", Bytes(70, 5)}, {"STR ", Bytes(9, 3)}}},
-        {"NoMapToSplice", "TILE", [](Procedures& t) { t.fe.other = splice::kNoMapLoaded; }, 1,
+        {"NoMapToSplice", "TILE", [](Procedures& t) { t.fe.other = splice::kNoMapLoaded; }, Deleting,
          "^no map chosen: pick the map to splice with Browse first$"},
+        // Errors about working files name the working folder, never the file.
         {"PlainFileNamedTemp", "TILE",
          [](Procedures& t) {
              fs::create_directories(t.work.programFolder());
              writeAll(t.work.folder(), {7});
          },
-         2, "^/.*/temp/~temp1.map: cannot open: "},
-        // A file system error names the file it is about first.
-        {"WorkingFileInTheWay", "TILE", [](Procedures& t) { fs::create_directories(t.work.firstChunk()); }, 3,
-         "^/.*/temp/scenario1.chk: cannot replace: Is a directory"},
+         Copying, "^the working folder /.*/temp: cannot open: "},
+        {"WorkingFileInTheWay", "TILE", [](Procedures& t) { fs::create_directories(t.work.firstChunk()); }, Extracting,
+         "^the working folder /.*/temp: cannot replace: Is a directory"},
         // The map the user chose is named, not its working copy.
-        {"NotAMap", "TILE", raw(&Recorder::other, {}), 3, "^/.*/other.scx: not a map archive"},
-        {"SaveWithoutCopySection", "TILE", [](Procedures& t) { t.work.cleanUp(); }, 1, "copy of a map" + kAgain, true},
-        {"SaveForAnotherMap", "TILE", [](Procedures& t) { makeMap(t.fe.edit = (t.dir / "third.scm").string(), {}); }, 1,
-         "^the working files were made for /.*/edit.scm, not for /.*/third.scm" + kAgain, true},
-        {"SaveOfAMapChangedOnDisk", "TILE", raw(&Recorder::edit, {1}), 1, "edit.scm: the map has changed on", true},
-        {"SaveWithTempChunkGone", "TILE", [](Procedures& t) { fs::remove(t.work.tempChunk()); }, 1,
-         "no temporary chunk file" + kAgain, true},
-        {"SaveWithTempChunkChanged", "TILE", [](Procedures& t) { writeAll(t.work.tempChunk(), {1}); }, 1,
-         "scenariox.chk: the temporary chunk file has changed since Copy Section" + kAgain, true},
-        {"SaveOfAReadOnlyMap", "TILE", [](Procedures& t) { fs::permissions(t.fe.edit, fs::perms(0444)); }, 1,
-         "edit.scm: the map is read-only", true}}),
+        {"NotAMap", "TILE", raw(&Recorder::other, {}), Extracting, "^other.scx: not a map archive"},
+        {"SaveWithoutCopySection", "TILE", [](Procedures& t) { t.work.cleanUp(); }, Adding, "^nothing to save for edit.scm" + kAgain, true},
+        {"SaveForAnotherMap", "TILE", [](Procedures& t) { makeMap(t.fe.edit = (t.dir / "third.scm").string(), {}); }, Adding,
+         "^the last Copy Section was of edit.scm, not of third.scm" + kAgain, true},
+        {"SaveOfAMapChangedOnDisk", "TILE", raw(&Recorder::edit, {1}), Adding, "^edit.scm: the map has changed on", true},
+        {"SaveWithTempChunkGone", "TILE", [](Procedures& t) { fs::remove(t.work.tempChunk()); }, Adding,
+         "^nothing to save for edit.scm" + kAgain, true},
+        {"SaveWithTempChunkChanged", "TILE", [](Procedures& t) { writeAll(t.work.tempChunk(), {1}); }, Adding,
+         "^edit.scm: the working files of its Copy Section have changed since" + kAgain, true},
+        {"SaveOfAReadOnlyMap", "TILE", [](Procedures& t) { fs::permissions(t.fe.edit, fs::perms(0444)); }, Adding,
+         "^edit.scm: the map is read-only", true}}),
     [](const auto& info) { return info.param.name; });
 
 // Saves that write over their own earlier tail, and undoing the last Save, on every kind of protected map.
@@ -299,19 +372,22 @@ TEST_P(Undo, IsRefusedWhenTheMapChangedOrTheWorkingFilesAreAnotherMapsAndOtherwi
     ASSERT_TRUE(splice::save(fe, work));
     const Bytes saved = readAll(map), kept = readAll(work.undoCopy());
     // Nothing to undo for this map is said in the status line; the rest are failures.
-    const Strings failed = {"Restoring map from before last save..."}, nothing = {failed[0], "Nothing to undo."};
+    const Strings failed = {"Restoring map from before last save...", "Undo failed"}, nothing = {failed[0], "Nothing to undo."};
     const std::vector<std::tuple<std::function<void()>, std::string, Strings>> cases = {
-        {[&] { fe.edit = (dir / "other0.scm").string(); }, "was of " + fs::weakly_canonical(map).string(), nothing},
+        {[&] { fe.edit = (dir / "other0.scm").string(); }, "the last Save was of edit.scm, not of other0.scm",
+         {failed[0], "Nothing to undo for other0.scm; the last Save was of edit.scm."}},
         {[&] { writeAll(map, Bytes(saved.begin(), saved.end() - 1)); }, "changed on disk since the last Save", failed},
         {[&] { writeAll(map, original); }, "already as it was before the last Save", nothing},
-        {[&] { writeAll(work.undoCopy(), saved); }, "the kept copy of the map is damaged", failed},
+        {[&] { writeAll(work.undoCopy(), saved); }, "the copy kept for undo is damaged", failed},
         {[&] { fs::remove(map); }, "the map is gone", failed},
     };
     for (const auto& [spoil, why, statuses] : cases) {
         spoil();
         const Bytes before = fs::exists(fe.edit) ? readAll(fe.edit) : Bytes{};
         EXPECT_NE(undoError().find(why), std::string::npos) << why;
-        EXPECT_EQ(fe.statuses, statuses);
+        ASSERT_EQ(fe.statuses.size(), 2u);
+        EXPECT_EQ(fe.statuses[0], statuses[0]);
+        EXPECT_EQ(fe.statuses[1].substr(0, statuses[1].size()), statuses[1]);
         EXPECT_EQ(fs::exists(fe.edit) ? readAll(fe.edit) : Bytes{}, before) << why;
         fe.edit = map.string();
         writeAll(map, saved);
@@ -319,7 +395,7 @@ TEST_P(Undo, IsRefusedWhenTheMapChangedOrTheWorkingFilesAreAnotherMapsAndOtherwi
     }
     EXPECT_EQ(undoError(), "");
     EXPECT_EQ(readAll(map), original);
-    EXPECT_NE(undoError().find("holds no Save to undo"), std::string::npos);
+    EXPECT_NE(undoError().find("no Save of edit.scm to undo"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Maps, Undo, ::testing::ValuesIn(protections::all()),

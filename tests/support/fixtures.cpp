@@ -68,6 +68,11 @@ void writeAll(const fs::path& path, const Bytes& bytes) {
 }
 Strings first(const Strings& steps, size_t n) { return {steps.begin(), steps.begin() + n}; }
 
+Strings withTerrainNote(Strings steps) {
+    steps.insert(steps.end() - 1, kTerrainNote);
+    return steps;
+}
+
 ScratchDir::ScratchDir() {
     std::random_device random;
     for (int attempt = 0; !fs::create_directory(path_ = fs::temp_directory_path() / ("graftwell-test-" + std::to_string(random())));)

