@@ -92,7 +92,7 @@ std::vector<Entry> folderEntries(const Path& folder) {
             continue;
         struct stat st {};
         const bool known = ::fstatat(::dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
-        out.push_back({Path(name), !known || S_ISLNK(st.st_mode) ? Kind::Other : statusOf(st).kind});
+        out.push_back({Path(name), known ? statusOf(st).kind : Kind::Other}); // a link is Other
     }
     ::closedir(dir);
     return out;
