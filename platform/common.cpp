@@ -9,13 +9,15 @@ void writeReplacing(const Path& path, const std::function<void(File&)>& write) {
     try {
         write(tmp);
         tmp.sync();
-        tmp.close();
+        // Renamed while still open: closed, it would no longer be held, and a
+        // removeLeftovers() of another Graftwell could take it for a leftover.
         replace(tmpPath, path);
     } catch (...) {
         tmp = File();
         removeQuietly(tmpPath);
         throw;
     }
+    tmp = File(); // synced already: closing has nothing left to report
     // The rename itself must reach the disk for the new file to survive a crash.
     syncFolder(path.parent_path().empty() ? Path(".") : path.parent_path());
 }
@@ -39,14 +41,20 @@ void createFolders(const Path& folder) {
 }
 
 void removeTree(const Path& folder) {
-    std::error_code ec;
-    if (!std::filesystem::is_directory(std::filesystem::symlink_status(folder, ec)))
-        return;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (entry.is_directory(ec) && !entry.is_symlink(ec))
-            removeTree(entry.path());
+    std::vector<Entry> entries;
+    try {
+        entries = folderEntries(folder);
+    } catch (const Error& e) {
+        if (e.notFound())
+            return;
+        throw;
+    }
+    // Links are removed, never followed: what they point to is not ours.
+    for (const Entry& e : entries) {
+        if (e.kind == Kind::Folder)
+            removeTree(folder / e.name);
         else
-            platform::remove(entry.path());
+            platform::remove(folder / e.name);
     }
     platform::remove(folder);
 }

@@ -3,12 +3,16 @@
 // the system only through here; posix.cpp and win32.cpp implement it.
 //
 // Paths are std::filesystem::path; text is UTF-8. Every error names its file as
-// UTF-8 and says what is wrong, as "<file>: <what>: <reason>".
+// UTF-8 and says what is wrong, as "<file>: <what>: <reason>". On Windows paths
+// reach the system in their long form (made absolute, "\\?\" in front), so they
+// may pass 260 characters and hold names ending in a space or a dot; messages
+// show them as given.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -53,7 +57,27 @@ struct Status {
 // Follows links. Missing is no error; anything else that stops the look-up is.
 Status status(const Path& path);
 
-// Whether this process may replace the file (or create files in the folder).
+// What makes two paths the same file: device and inode on POSIX, volume serial
+// number and file index on Windows. Covers other spellings, letter case, 8.3
+// names, symbolic links and relative paths.
+struct FileId {
+    uint64_t volume = 0, index = 0;
+    bool operator==(const FileId&) const = default;
+};
+// Throws Error (notFound() true) when nothing is there.
+FileId fileId(const Path& path);
+
+// What a folder holds, "." and ".." left out, in no set order. A symbolic link
+// (or junction) is Other, whatever it points to. Throws Error (notFound() true)
+// when the folder is missing.
+struct Entry {
+    Path name;
+    Kind kind = Kind::Other;
+};
+std::vector<Entry> folderEntries(const Path& folder);
+
+// Whether this process may replace the file (or create files in the folder: on
+// Windows found out by making one, as opening the folder for it proves nothing).
 enum class Access {
     Writable,
     ReadOnly, // no write permission bit, or the read-only attribute
@@ -112,7 +136,14 @@ private:
 
 // A new file beside `target`, in its folder so that replace() can put it in
 // target's place, with target's permissions (and owner, where we may) when it exists.
+// Named ".NAME.graftwell-XXXXXX" on POSIX, ".NAME.graftwell-PID-N" on Windows, and
+// held while it is open, so that removeLeftovers() leaves it alone.
 File createBeside(const Path& target);
+
+// Deletes the temporary files that createBeside() made beside `target` (its own
+// naming pattern) and that no running process holds: leftovers of Saves killed
+// before their rename. Returns how many it removed; never throws.
+size_t removeLeftovers(const Path& target) noexcept;
 
 // Appends src's bytes to `to`: in the kernel where it can, by reads and writes
 // where it cannot, whole either way.
@@ -179,8 +210,41 @@ bool createFolder(const Path& folder);
 void createFolders(const Path& folder);
 // Deletes a file (or an empty folder); false when nothing was there.
 bool remove(const Path& path);
-// Deletes a folder and everything in it; nothing when it is missing.
+// Deletes a folder and everything in it (links in it are removed, not followed);
+// nothing when it is missing.
 void removeTree(const Path& folder);
+
+// ---- locks ---------------------------------------------------------------------
+
+// An exclusive lock on a lock file (created when missing), held until the Lock is
+// destroyed or the process ends, whatever way it ends. flock() on POSIX (two opens
+// in one process exclude each other too), LockFileEx on Windows. Lock files stay:
+// Windows refuses to delete one that is open, and on POSIX a taker whose file was
+// deleted under it tries again with the one now at that name.
+class Lock {
+public:
+    Lock() = default; // holds nothing
+    ~Lock() { release(); }
+    Lock(Lock&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+    Lock& operator=(Lock&& other) noexcept {
+        if (this != &other) {
+            release();
+            handle_ = std::exchange(other.handle_, -1);
+        }
+        return *this;
+    }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+    // Takes the lock at once, or gives nothing when another holds it; throws Error
+    // naming the file when the lock file cannot be opened or created.
+    static std::optional<Lock> tryTake(const Path& lockFile);
+    bool held() const { return handle_ != -1; }
+
+private:
+    void release() noexcept;
+    intptr_t handle_ = -1;
+};
 
 // ---- the program's places ------------------------------------------------
 

@@ -3,13 +3,16 @@
 // mkstemp and copy_file_range: the writing side must keep going through them.
 #include "platform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -35,6 +38,14 @@ Status statusOf(const struct stat& st) {
     return s;
 }
 
+// Whether the file open at `fd` is still the one named `path`: a file deleted or
+// replaced since it was opened is not.
+bool stillNamed(int fd, const Path& path) {
+    struct stat open {}, named {};
+    return ::fstat(fd, &open) == 0 && ::stat(path.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
+           open.st_ino == named.st_ino;
+}
+
 // Reused by the allocator from one call to the next: a buffer the size of the
 // file meant fresh pages, and faulting them in cost more than the copying.
 constexpr size_t kCopyBuffer = size_t{64} * 1024;
@@ -55,6 +66,36 @@ Status status(const Path& path) {
         fail(path, "cannot read", errno);
     }
     return statusOf(st);
+}
+
+FileId fileId(const Path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            throw Error(true, toUtf8(path) + ": file not found");
+        fail(path, "cannot read", errno);
+    }
+    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+std::vector<Entry> folderEntries(const Path& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            throw Error(true, toUtf8(folder) + ": folder not found");
+        fail(folder, "cannot list the folder", errno);
+    }
+    std::vector<Entry> out;
+    while (const dirent* d = ::readdir(dir)) {
+        const std::string_view name = d->d_name;
+        if (name == "." || name == "..")
+            continue;
+        struct stat st {};
+        const bool known = ::fstatat(::dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+        out.push_back({Path(name), known ? statusOf(st).kind : Kind::Other}); // a link is Other
+    }
+    ::closedir(dir);
+    return out;
 }
 
 Access writeAccess(const Path& path) {
@@ -155,16 +196,46 @@ void File::close() {
         fail(path_, "cannot close", errno);
 }
 
+namespace {
+
+Path folderOf(const Path& target) { return target.parent_path().empty() ? Path(".") : target.parent_path(); }
+std::string leftoverPrefix(const Path& target) { return "." + target.filename().string() + ".graftwell-"; }
+
+// mkstemp's six letters and digits after the prefix.
+bool isLeftoverName(std::string_view name, std::string_view prefix) {
+    if (name.size() != prefix.size() + 6 || name.substr(0, prefix.size()) != prefix)
+        return false;
+    const auto alnum = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    };
+    return std::all_of(name.begin() + static_cast<ptrdiff_t>(prefix.size()), name.end(), alnum);
+}
+
+} // namespace
+
 File createBeside(const Path& target) {
     struct stat old {};
     const bool existed = ::stat(target.c_str(), &old) == 0;
-    const Path dir = target.parent_path().empty() ? Path(".") : target.parent_path();
-    std::string name = (dir / ("." + target.filename().string() + ".graftwell-XXXXXX")).string();
+    const Path dir = folderOf(target);
     File out;
-    out.handle_ = ::mkstemp(name.data());
-    if (out.handle_ < 0)
-        fail(dir, "cannot create a file in this folder", errno);
-    out.path_ = name;
+    for (int attempt = 0;; ++attempt) {
+        std::string name = (dir / leftoverPrefix(target)).string() + "XXXXXX";
+        out.handle_ = ::mkstemp(name.data());
+        if (out.handle_ < 0)
+            fail(dir, "cannot create a file in this folder", errno);
+        out.path_ = name;
+        // Held while open, so that removeLeftovers() passes it by. A cleaner may have
+        // taken it between its making and this lock: then it is that cleaner's to
+        // delete (or deleted already), and another name is taken. Where the file
+        // system has no flock, no cleaner can take it either.
+        const bool taken = ::flock(fdOf(out.handle_), LOCK_EX | LOCK_NB) == 0;
+        if ((taken || errno != EWOULDBLOCK) && stillNamed(fdOf(out.handle_), out.path_))
+            break;
+        out = File();
+        if (attempt == 100)
+            fail(dir, "cannot create a file in this folder", EEXIST);
+    }
+    const std::string& name = out.path_.native();
     if (::fchmod(fdOf(out.handle_), existed ? (old.st_mode & 07777) : 0644) != 0) {
         const int err = errno;
         ::unlink(name.c_str());
@@ -174,6 +245,29 @@ File createBeside(const Path& target) {
     if (existed && ::fchown(fdOf(out.handle_), old.st_uid, old.st_gid) != 0) { /* keep ours */
     }
     return out;
+}
+
+size_t removeLeftovers(const Path& target) noexcept {
+    size_t removed = 0;
+    try {
+        const Path dir = folderOf(target);
+        const std::string prefix = leftoverPrefix(target);
+        for (const Entry& e : folderEntries(dir)) {
+            if (e.kind != Kind::Regular || !isLeftoverName(e.name.native(), prefix))
+                continue;
+            // A file that its maker still holds is in use: only files we can lock are left over.
+            const Path path = dir / e.name;
+            const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0)
+                continue;
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && stillNamed(fd, path) && ::unlink(path.c_str()) == 0)
+                ++removed;
+            ::close(fd);
+        }
+    } catch (...) {
+        // What it could not list it leaves; the next Save tries again.
+    }
+    return removed;
 }
 
 void copyInto(const Path& src, File& to) {
@@ -263,6 +357,36 @@ bool remove(const Path& path) {
         }
     }
     fail(path, "cannot delete", err);
+}
+
+// ---- locks -------------------------------------------------------------------
+
+std::optional<Lock> Lock::tryTake(const Path& lockFile) {
+    for (;;) {
+        const int fd = ::open(lockFile.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0)
+            fail(lockFile, "cannot open the lock file", errno);
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int err = errno;
+            ::close(fd);
+            if (err == EWOULDBLOCK)
+                return std::nullopt;
+            fail(lockFile, "cannot lock", err);
+        }
+        // Deleted by its last holder between our open and our lock: that file locks
+        // out nobody, so the one at the name now is taken instead.
+        if (stillNamed(fd, lockFile)) {
+            Lock lock;
+            lock.handle_ = fd;
+            return lock;
+        }
+        ::close(fd);
+    }
+}
+
+void Lock::release() noexcept {
+    if (handle_ != -1)
+        ::close(fdOf(std::exchange(handle_, -1)));
 }
 
 // ---- places --------------------------------------------------------------------

@@ -14,7 +14,10 @@
 #include <io.h>
 #include <shellapi.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 namespace platform {
@@ -84,6 +87,33 @@ Status statusOf(DWORD attributes, DWORD sizeHigh, DWORD sizeLow, FILETIME writte
     return s;
 }
 
+// A path as the W calls take it at any length: absolute, "\\?\" (or "\\?\UNC\")
+// in front. With that prefix the system leaves the name alone, so "." and ".." are
+// resolved here, and a name ending in a space or a dot stays as it is (without
+// it, Windows strips those and reaches another file or none).
+std::wstring sysPath(const Path& path) {
+    const std::wstring& given = path.native();
+    if (given.empty() || given.starts_with(L"\\\\?\\") || given.starts_with(L"\\\\.\\"))
+        return given;
+    Path full = path;
+    if (!path.has_root_directory() || !path.has_root_name()) {
+        // Relative to the current folder, to its drive's root ("\x") or to the
+        // current folder of the named drive ("D:x").
+        const std::wstring base = path.root_name().native() + L".";
+        std::wstring buf(MAX_PATH, L'\0');
+        for (DWORD n; (n = GetFullPathNameW(base.c_str(), static_cast<DWORD>(buf.size()), buf.data(), nullptr)) >
+                      buf.size();)
+            buf.resize(n);
+        const Path current(buf.c_str());
+        full = (path.has_root_directory() ? current.root_name() / path.root_directory() : current) /
+               path.relative_path();
+    }
+    std::wstring out = full.lexically_normal().native();
+    while (out.size() > 3 && out.back() == L'\\')
+        out.pop_back();
+    return out.starts_with(L"\\\\") ? L"\\\\?\\UNC" + out.substr(1) : L"\\\\?\\" + out;
+}
+
 #ifdef GRAFTWELL_WRITE_FAULTS
 std::wstring variable(const wchar_t* name) {
     wchar_t buf[1024];
@@ -131,7 +161,7 @@ void setUpConsole() {
 
 Status status(const Path& path) {
     WIN32_FILE_ATTRIBUTE_DATA d{};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d)) {
+    if (!GetFileAttributesExW(sysPath(path).c_str(), GetFileExInfoStandard, &d)) {
         const DWORD err = GetLastError();
         if (isNotFound(err))
             return {};
@@ -140,18 +170,88 @@ Status status(const Path& path) {
     return statusOf(d.dwFileAttributes, d.nFileSizeHigh, d.nFileSizeLow, d.ftLastWriteTime);
 }
 
+FileId fileId(const Path& path) {
+    // Attributes only, which no sharing mode bars: a file that another program holds has its identity too.
+    const HANDLE h = CreateFileW(sysPath(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD err = GetLastError();
+        if (isNotFound(err))
+            throw Error(true, toUtf8(path) + ": file not found");
+        fail(path, "cannot read", err);
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    FILE_ID_INFO id{};
+    const bool known = GetFileInformationByHandle(h, &info);
+    const DWORD err = GetLastError();
+    // ReFS numbers files in 128 bits; the upper half is folded in where it is used.
+    const bool wide = GetFileInformationByHandleEx(h, FileIdInfo, &id, sizeof id);
+    CloseHandle(h);
+    if (!known)
+        fail(path, "cannot read", err);
+    uint64_t index = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow, upper = 0;
+    if (wide)
+        std::memcpy(&upper, id.FileId.Identifier + 8, 8);
+    if (upper != 0) { // mixed first, so that no two ids differing in both halves meet by a plain xor
+        const uint64_t m = upper * 0x9E3779B97F4A7C15;
+        index ^= m ^ (m >> 29);
+    }
+    return {info.dwVolumeSerialNumber, index};
+}
+
+std::vector<Entry> folderEntries(const Path& folder) {
+    WIN32_FIND_DATAW d{};
+    const HANDLE find = FindFirstFileExW(sysPath(folder / L"*").c_str(), FindExInfoBasic, &d, FindExSearchNameMatch,
+                                         nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) {
+        const DWORD err = GetLastError();
+        if (isNotFound(err) || err == ERROR_DIRECTORY)
+            throw Error(true, toUtf8(folder) + ": folder not found");
+        fail(folder, "cannot list the folder", err);
+    }
+    std::vector<Entry> out;
+    do {
+        const std::wstring_view name = d.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        const DWORD a = d.dwFileAttributes;
+        out.push_back({Path(name), (a & FILE_ATTRIBUTE_REPARSE_POINT) ? Kind::Other
+                                   : (a & FILE_ATTRIBUTE_DIRECTORY)   ? Kind::Folder
+                                                                      : Kind::Regular});
+    } while (FindNextFileW(find, &d));
+    FindClose(find);
+    return out;
+}
+
 Access writeAccess(const Path& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = GetFileAttributesW(sysPath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return Access::Denied;
-    const bool folder = attributes & FILE_ATTRIBUTE_DIRECTORY;
-    // On a folder the read-only attribute bans nothing; the right to add files is what counts.
-    if (!folder && (attributes & FILE_ATTRIBUTE_READONLY))
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        // The read-only attribute bans nothing on a folder, and opening it for adding
+        // files proves nothing (Wine grants that where no file can be made): a file is
+        // made there, and goes when closed, even when this process is killed.
+        static std::atomic<unsigned> probes{0};
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const Path probe = path / (L".graftwell-probe-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                       std::to_wstring(probes++));
+            const HANDLE h = CreateFileW(sysPath(probe).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                         FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+            if (h != INVALID_HANDLE_VALUE) {
+                CloseHandle(h);
+                return Access::Writable;
+            }
+            if (const DWORD err = GetLastError(); err != ERROR_FILE_EXISTS)
+                return err == ERROR_WRITE_PROTECT ? Access::ReadOnly : Access::Denied;
+        }
+        return Access::Denied;
+    }
+    if (attributes & FILE_ATTRIBUTE_READONLY)
         return Access::ReadOnly;
     // Replacing a file needs the right to delete it; a program that opened it without
     // sharing that blocks it until it closes the file.
-    const HANDLE h = CreateFileW(path.c_str(), folder ? FILE_ADD_FILE : GENERIC_WRITE | DELETE, kShareAll, nullptr,
-                                 OPEN_EXISTING, folder ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr);
+    const HANDLE h = CreateFileW(sysPath(path).c_str(), GENERIC_WRITE | DELETE, kShareAll, nullptr, OPEN_EXISTING, 0,
+                                 nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return isInUse(GetLastError()) ? Access::InUse : Access::Denied;
     CloseHandle(h);
@@ -169,7 +269,7 @@ File::File(const Path& path, Mode mode) : path_(path) {
     if (mode != Mode::Read && faultNow())
         fail(path, "cannot open");
     // Backup semantics let a folder open for reading, so that status() can say what it is.
-    const HANDLE h = CreateFileW(path.c_str(), access, kShareAll, nullptr, disposition,
+    const HANDLE h = CreateFileW(sysPath(path).c_str(), access, kShareAll, nullptr, disposition,
                                  FILE_ATTRIBUTE_NORMAL | (mode == Mode::Read ? FILE_FLAG_BACKUP_SEMANTICS : 0), nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD err = GetLastError();
@@ -264,15 +364,51 @@ void File::close() {
         fail(path_, "cannot close");
 }
 
+namespace {
+
+Path folderOf(const Path& target) { return target.parent_path().empty() ? Path(".") : target.parent_path(); }
+
+// The target's name as the folder holds it (the long name in its own letter case,
+// whatever spelling was given), so that createBeside() and removeLeftovers() agree.
+std::wstring leftoverPrefix(const Path& target) {
+    WIN32_FIND_DATAW d{};
+    const HANDLE find =
+        FindFirstFileExW(sysPath(target).c_str(), FindExInfoBasic, &d, FindExSearchNameMatch, nullptr, 0);
+    std::wstring name = target.filename().native();
+    if (find != INVALID_HANDLE_VALUE) {
+        name = d.cFileName;
+        FindClose(find);
+    }
+    return L"." + name + L".graftwell-";
+}
+
+// Process id and attempt number, both in digits, after the prefix (in any letter case).
+bool isLeftoverName(std::wstring_view name, std::wstring_view prefix) {
+    if (name.size() <= prefix.size() ||
+        CompareStringOrdinal(name.data(), static_cast<int>(prefix.size()), prefix.data(),
+                             static_cast<int>(prefix.size()), TRUE) != CSTR_EQUAL)
+        return false;
+    const std::wstring_view rest = name.substr(prefix.size());
+    const size_t dash = rest.find(L'-');
+    const auto digits = [](std::wstring_view s) {
+        return !s.empty() && std::all_of(s.begin(), s.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+    };
+    return dash != std::wstring_view::npos && digits(rest.substr(0, dash)) && digits(rest.substr(dash + 1));
+}
+
+} // namespace
+
 File createBeside(const Path& target) {
-    const Path dir = target.parent_path().empty() ? Path(".") : target.parent_path();
-    // Access rights come from the folder, as they do for any new file there.
+    const Path dir = folderOf(target);
+    const std::wstring prefix = leftoverPrefix(target);
+    // Access rights come from the folder, as they do for any new file there. The
+    // handle, open as long as the File is, is what removeLeftovers() sees held.
     for (unsigned attempt = 0;; ++attempt) {
-        const Path name = dir / (L"." + target.filename().wstring() + L".graftwell-" +
-                                 std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(attempt));
+        const Path name =
+            dir / (prefix + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(attempt));
         if (faultNow())
             fail(dir, "cannot create a file in this folder");
-        const HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+        const HANDLE h = CreateFileW(sysPath(name).c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
             File out;
@@ -283,6 +419,27 @@ File createBeside(const Path& target) {
         if (GetLastError() != ERROR_FILE_EXISTS || attempt > 1000)
             fail(dir, "cannot create a file in this folder");
     }
+}
+
+size_t removeLeftovers(const Path& target) noexcept {
+    size_t removed = 0;
+    try {
+        const Path dir = folderOf(target);
+        const std::wstring prefix = leftoverPrefix(target);
+        for (const Entry& e : folderEntries(dir)) {
+            if (e.kind != Kind::Regular || !isLeftoverName(e.name.native(), prefix) || faultNow())
+                continue;
+            // Opened sharing nothing, which fails while any process has it open, and
+            // deleted as this handle closes: no one can open it in between.
+            const HANDLE h = CreateFileW(sysPath(dir / e.name).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            if (h != INVALID_HANDLE_VALUE && CloseHandle(h))
+                ++removed;
+        }
+    } catch (...) {
+        // What it could not list it leaves; the next Save tries again.
+    }
+    return removed;
 }
 
 // CopyFileW would be the kernel copy, but it needs a path to write to and carries
@@ -331,7 +488,8 @@ void freePages(uint8_t* pages, size_t) { VirtualFree(pages, 0, MEM_RELEASE); }
 // ---- names -------------------------------------------------------------------
 
 void replace(const Path& from, const Path& to) {
-    if (faultNow() || !MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (faultNow() ||
+        !MoveFileExW(sysPath(from).c_str(), sysPath(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD err = GetLastError();
         // Another program's open handle shows as a sharing violation or, for a
         // rename over the file, as access denied.
@@ -343,10 +501,10 @@ void replace(const Path& from, const Path& to) {
 // MOVEFILE_WRITE_THROUGH has already made the rename durable.
 void syncFolder(const Path&) {}
 
-void removeQuietly(const Path& path) noexcept { DeleteFileW(path.c_str()); }
+void removeQuietly(const Path& path) noexcept { DeleteFileW(sysPath(path).c_str()); }
 
 bool createFolder(const Path& folder) {
-    if (!faultNow() && CreateDirectoryW(folder.c_str(), nullptr))
+    if (!faultNow() && CreateDirectoryW(sysPath(folder).c_str(), nullptr))
         return true;
     if (GetLastError() == ERROR_ALREADY_EXISTS)
         return false;
@@ -354,15 +512,56 @@ bool createFolder(const Path& folder) {
 }
 
 bool remove(const Path& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const std::wstring name = sysPath(path);
+    const DWORD attributes = GetFileAttributesW(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return false;
     const bool folder = attributes & FILE_ATTRIBUTE_DIRECTORY;
-    if (!faultNow() && (folder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str())))
+    if (!faultNow() && (folder ? RemoveDirectoryW(name.c_str()) : DeleteFileW(name.c_str())))
         return true;
     if (isNotFound(GetLastError()))
         return false;
     fail(path, folder ? "cannot delete the folder" : "cannot delete");
+}
+
+// ---- locks -------------------------------------------------------------------
+
+std::optional<Lock> Lock::tryTake(const Path& lockFile) {
+    if (faultNow())
+        fail(lockFile, "cannot open the lock file");
+    // Not shared for deleting: a lock file cannot go while anyone has it open.
+    const HANDLE h = CreateFileW(sysPath(lockFile).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD err = GetLastError();
+        // Being deleted by someone, which is as good as taken.
+        if (isInUse(err))
+            return std::nullopt;
+        fail(lockFile, "cannot open the lock file", err);
+    }
+    // Byte 0, past the end of the empty file: locks are per handle, so a second
+    // open in this process is refused as well.
+    OVERLAPPED at{};
+    if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+        const DWORD err = GetLastError();
+        CloseHandle(h);
+        if (err == ERROR_LOCK_VIOLATION || err == ERROR_IO_PENDING)
+            return std::nullopt;
+        fail(lockFile, "cannot lock", err);
+    }
+    Lock lock;
+    lock.handle_ = handleValue(h);
+    return lock;
+}
+
+void Lock::release() noexcept {
+    if (handle_ == -1)
+        return;
+    const HANDLE h = handleOf(std::exchange(handle_, -1));
+    // Unlocked first: a closed handle's locks go only when the system gets to it.
+    OVERLAPPED at{};
+    UnlockFileEx(h, 0, 1, 0, &at);
+    CloseHandle(h);
 }
 
 // ---- places --------------------------------------------------------------------
@@ -411,8 +610,8 @@ std::wstring quoted(const std::wstring& arg) {
 
 HANDLE inheritable(const Path& path) {
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    const HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr);
+    const HANDLE h = CreateFileW(sysPath(path).c_str(), GENERIC_WRITE, kShareAll, &sa, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         fail(path, "cannot create");
     return h;

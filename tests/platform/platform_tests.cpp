@@ -1,0 +1,240 @@
+// The platform layer's file identity, locks, leftovers and paths, on Linux and under Wine alike: cases that one
+// system cannot show (letter case, 8.3 names, or a folder refusing root) skip there.
+#include "fixtures.h"
+#include "platform.h"
+
+#include <gmock/gmock.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace fixtures;
+using platform::Kind;
+using platform::Lock;
+
+namespace {
+
+std::set<fs::path> names(const fs::path& folder) {
+    std::set<fs::path> out;
+    for (const auto& e : platform::folderEntries(folder)) out.insert(e.name);
+    return out;
+}
+
+// The Error that `f` throws, if any.
+template <class F>
+std::optional<platform::Error> errorOf(F f) {
+    try {
+        f();
+    } catch (const platform::Error& e) {
+        return e;
+    }
+    return std::nullopt;
+}
+
+// ---- one file, one identity ------------------------------------------------------
+
+// Another name for `file`, or nothing where this system has no such name.
+using OtherName = std::optional<fs::path> (*)(const fs::path& file);
+struct Spelling {
+    const char* name;
+    OtherName make;
+    friend void PrintTo(const Spelling& s, std::ostream* os) { *os << s.name; }
+};
+
+// The 8.3 name, as cmd's "dir /x" lists it beside the long one.
+std::optional<fs::path> shortName(const fs::path& file) {
+    const char* cmd = "C:\\windows\\system32\\cmd.exe";
+    if (!fs::exists(cmd)) return std::nullopt;
+    std::istringstream listing(run(cmd, {"/c", "dir", "/x", file.parent_path().string()}).out);
+    for (std::string line; std::getline(listing, line);) {
+        std::istringstream words(line);
+        std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
+        if (w.size() > 1 && w.back() == file.filename().string() && w[w.size() - 2].find('~') != std::string::npos)
+            return file.parent_path() / w[w.size() - 2];
+    }
+    return std::nullopt;
+}
+
+using Name = std::optional<fs::path>;
+const Spelling kSpellings[] = {
+    {"DotsAndDotDots",
+     [](const fs::path& f) -> Name {
+         fs::create_directory(f.parent_path() / "x");
+         return f.parent_path() / "." / "x" / ".." / f.filename();
+     }},
+    {"Relative", [](const fs::path& f) -> Name { return f.filename(); }}, // the test runs in the file's folder
+    {"HardLink",
+     [](const fs::path& f) -> Name {
+         std::error_code ec;
+         fs::create_hard_link(f, f.parent_path() / "hard.scm", ec);
+         return ec ? Name() : f.parent_path() / "hard.scm";
+     }},
+    {"SymbolicLink",
+     [](const fs::path& f) -> Name {
+         std::error_code ec;
+         fs::create_symlink(f, f.parent_path() / "link.scm", ec);
+         return ec ? Name() : f.parent_path() / "link.scm";
+     }},
+    {"LetterCase",
+     [](const fs::path& f) -> Name {
+         const fs::path upper = f.parent_path() / "LONGMAPNAME.SCM";
+         return fs::exists(upper) ? upper : Name();
+     }},
+    {"ShortName", shortName},
+};
+
+class SameFile : public ::testing::TestWithParam<Spelling> {};
+
+TEST_P(SameFile, HasOneIdentityByEveryName) {
+    const ScratchDir dir;
+    const fs::path file = dir / "LongMapName.scm";
+    writeAll(file, {1});
+    const struct InFolder {
+        fs::path was = fs::current_path();
+        explicit InFolder(const fs::path& p) { fs::current_path(p); }
+        ~InFolder() { fs::current_path(was); }
+    } in(dir.path());
+    const auto other = GetParam().make(file);
+    if (!other) GTEST_SKIP() << "this system has no such name";
+    EXPECT_EQ(platform::fileId(*other), platform::fileId(file)) << other->string();
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, SameFile, ::testing::ValuesIn(kSpellings),
+                         [](const auto& info) { return ::testing::PrintToString(info.param); });
+
+TEST(FileId, TellsFilesApartAndNamesAMissingOne) {
+    const ScratchDir dir;
+    writeAll(dir / "a.scm", {1});
+    writeAll(dir / "b.scm", {1});
+    EXPECT_NE(platform::fileId(dir / "a.scm"), platform::fileId(dir / "b.scm"));
+    const auto e = errorOf([&] { platform::fileId(dir / "gone.scm"); });
+    ASSERT_TRUE(e);
+    EXPECT_TRUE(e->notFound());
+    EXPECT_THAT(e->what(), ::testing::HasSubstr("gone.scm"));
+}
+
+// ---- locks and leftovers -------------------------------------------------------
+
+TEST(Lock, ExcludesEveryOtherTakerUntilReleasedEvenInOneProcess) {
+    const ScratchDir dir;
+    const fs::path file = dir / "map.lock";
+    auto first = Lock::tryTake(file);
+    ASSERT_TRUE(first && first->held());
+    EXPECT_FALSE(Lock::tryTake(file));
+    Lock moved = std::move(*first);
+    EXPECT_FALSE(first->held());
+    EXPECT_FALSE(Lock::tryTake(file)) << "the lock went with the object moved from";
+    moved = Lock();
+    EXPECT_TRUE(Lock::tryTake(file));
+    EXPECT_TRUE(Lock::tryTake(file)) << "the temporary's lock was not released";
+    const auto e = errorOf([&] { Lock::tryTake(dir / "no folder" / "map.lock"); });
+    EXPECT_THAT(e ? e->what() : "", ::testing::HasSubstr("map.lock"));
+}
+
+// A killed Save's lock goes with its process, and the file it made beside the map stays held until then, and
+// is a leftover after.
+TEST(Lock, AKilledHoldersLockGoesAndItsFileBesideTheMapBecomesALeftover) {
+    const ScratchDir dir;
+    const fs::path lock = dir / "map.lock", map = dir / "map.scm", ready = dir / "ready";
+    writeAll(map, {1});
+    int status = -1;
+    std::thread holder([&] {
+        status = run(GRAFTWELL_HOLDER, {platform::toUtf8(lock), platform::toUtf8(map), platform::toUtf8(ready)}).status;
+    });
+    for (int i = 0; i < 3000 && !fs::exists(ready); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const bool started = fs::exists(ready);
+    EXPECT_FALSE(Lock::tryTake(lock));
+    EXPECT_EQ(platform::removeLeftovers(map), 0u);
+    fs::remove(ready);
+    holder.join();
+    ASSERT_TRUE(started && status == 0) << "the holder did not run: " << status;
+    EXPECT_TRUE(Lock::tryTake(lock));
+    EXPECT_EQ(names(dir.path()).size(), 3u);
+    EXPECT_EQ(platform::removeLeftovers(map), 1u);
+    EXPECT_EQ(names(dir.path()), (std::set<fs::path>{"map.lock", "map.scm"}));
+}
+
+TEST(Leftovers, OnlyUnheldFilesOfTheMapsOwnPatternGo) {
+    const ScratchDir dir;
+    const fs::path map = dir / "edit.scm";
+    writeAll(map, {1});
+    const fs::path stale = platform::createBeside(map).path(), otherMaps = platform::createBeside(dir / "b.scm").path();
+    const platform::File held = platform::createBeside(map);
+    // Close to the pattern, yet not ours: no suffix, other lengths or letters, another prefix; and a folder.
+    const fs::path folder = platform::createBeside(map).path();
+    fs::remove(folder);
+    fs::create_directory(folder);
+    for (const char* decoy : {".edit.scm.graftwell-", ".edit.scm.graftwell-1.2.34", ".edit.scm.graftwell-12345",
+                              ".edit.scm.graftwell-1234567", "xedit.scm.graftwell-123456", ".edit.scm.graftwell-1-x",
+                              ".edit.scm.graftwell-x-1"})
+        writeAll(dir / decoy, {});
+    std::set<fs::path> kept = names(dir.path());
+    kept.erase(stale.filename());
+    EXPECT_EQ(platform::removeLeftovers(map), 1u);
+    EXPECT_EQ(names(dir.path()), kept) << "held: " << held.path() << ", another map's: " << otherMaps;
+    EXPECT_EQ(platform::removeLeftovers(dir / "no folder" / "edit.scm"), 0u);
+}
+
+// ---- paths Windows makes hard ------------------------------------------------------
+
+// Folders named past 260 characters, or ending in a space or a dot (which Windows strips from a name unless
+// it is given in the long form): a map there is made, replaced, read, listed under its own name and removed.
+struct Folders {
+    const char* name;
+    std::vector<std::string> path;
+    friend void PrintTo(const Folders& f, std::ostream* os) { *os << f.name; }
+};
+class HardPath : public ::testing::TestWithParam<Folders> {};
+
+TEST_P(HardPath, HoldsAMapLikeAnyOther) {
+    const ScratchDir dir;
+    fs::path folder = dir.path();
+    for (const auto& name : GetParam().path) folder /= name;
+    platform::createFolders(folder);
+    const fs::path map = folder / "map.scm";
+    platform::writeReplacing(map, Bytes(10, 1));
+    platform::writeReplacing(map, Bytes(20, 2));
+    Bytes back(30);
+    back.resize(platform::File(map, platform::File::Mode::Read).read(back));
+    EXPECT_EQ(back, Bytes(20, 2));
+    EXPECT_EQ(platform::status(map).size, 20u);
+    EXPECT_EQ(platform::fileId(map), platform::fileId(folder / ".." / folder.filename() / "map.scm"));
+    EXPECT_EQ(names(folder.parent_path()), (std::set<fs::path>{folder.filename()}));
+    EXPECT_EQ(names(folder), (std::set<fs::path>{"map.scm"}));
+    EXPECT_EQ(platform::writeAccess(folder), platform::Access::Writable);
+    platform::removeTree(dir / GetParam().path.front());
+    EXPECT_TRUE(names(dir.path()).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, HardPath,
+                         ::testing::Values(Folders{"Long", std::vector(5, std::string(60, 'd'))},
+                                           Folders{"EndingInASpace", {"maps ", "more "}},
+                                           Folders{"EndingInADot", {"maps.", "more."}}),
+                         [](const auto& info) { return ::testing::PrintToString(info.param); });
+
+// A folder is writable when a file can be made in it, not when it opens for adding one: Wine grants that open
+// where it then refuses the file. The test leaves nothing behind.
+TEST(WriteAccess, AFolderIsWritableWhereAFileCanBeMade) {
+    const ScratchDir dir;
+    EXPECT_EQ(platform::writeAccess(dir.path()), platform::Access::Writable);
+    EXPECT_TRUE(names(dir.path()).empty());
+    int refusing = 0;
+    for (const fs::path folder : {GRAFTWELL_UNWRITABLE, GRAFTWELL_SYSTEM_FOLDER}) {
+        if (!fs::is_directory(folder) || std::ofstream(folder / "probe")) {
+            std::error_code ec;
+            fs::remove(folder / "probe", ec);
+            continue; // not there, or we may write there (as root may, in a read-only folder)
+        }
+        ++refusing;
+        EXPECT_NE(platform::writeAccess(folder), platform::Access::Writable) << folder;
+    }
+    if (!refusing) GTEST_SKIP() << "no folder here refuses new files";
+}
+
+} // namespace
