@@ -29,7 +29,7 @@ constexpr const char* kHelp =
     "                     SPLICE's section NAME in it, and the rest as before\n"
     "  save EDIT          put that chunk file into EDIT (run copy first)\n"
     "  undo EDIT          put EDIT back as it was before the last save\n"
-    "  splice EDIT SPLICE copy, then save\n"
+    "  splice EDIT SPLICE copy, then save, holding EDIT for both\n"
     "  sections MAP       list MAP's sections in the order the game reads them:\n"
     "                     name, position of the length field (from 1), declared\n"
     "                     length, what the game does with it; then, for each\n"
@@ -40,7 +40,9 @@ constexpr const char* kHelp =
     "                     --section MTXM --section TILE --section ISOM\n"
     "  --force            copy terrain even between maps of other size or tileset\n"
     "  --work-dir DIR     folder that holds the working folder \"temp\" (default:\n"
-    "                     the program's folder, or ~/.local/share/graftwell)\n"
+    "                     the program's folder, or ~/.local/share/graftwell);\n"
+    "                     each map to edit has its own place in it, so several\n"
+    "                     runs may share it\n"
     "\n"
     "Each step's status is printed on its own line. Exit status: 0 done,\n"
     "1 failed (the reason on stderr), 2 bad usage.\n";
@@ -172,9 +174,7 @@ int main(int argc, char** argv) {
     const splice::WorkFolder work(o.workDir ? platform::fromUtf8(*o.workDir)
                                             : splice::defaultProgramFolder());
     CliFrontEnd fe(o);
-    if (copy) {
-        const splice::Result r = splice::copySection(fe, work);
-        if (!r || o.command == "copy") return report(r, fe);
-    }
+    if (o.command == "copy") return report(splice::copySection(fe, work), fe);
+    if (o.command == "splice") return report(splice::copyAndSave(fe, work), fe);
     return report(o.command == "undo" ? splice::undo(fe, work) : splice::save(fe, work), fe);
 }

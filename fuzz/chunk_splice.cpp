@@ -154,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* raw, size_t size) {
         return 0;
     }
 
-    const Bytes edited(a.begin(), a.end()), spliced(b.begin(), b.end()), out = readFile(work.tempChunk());
+    const Bytes edited(a.begin(), a.end()), spliced(b.begin(), b.end()), out = readFile(work.placeOf(edit).tempChunk());
     checkViews(edited, spliced, out, name);
 
     const splice::Result saved = splice::save(fe, work);

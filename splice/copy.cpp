@@ -157,7 +157,7 @@ bool terrainWithoutMtxm(const CopyRequest& req) {
     return editorTerrain && !drawn;
 }
 
-void copySteps(FrontEnd& fe, const WorkFolder& work, const CopyRequest& req) {
+void copySteps(FrontEnd& fe, const WorkPlace& work, const CopyRequest& req) {
     fe.setStatus("Copying maps...");
     // Save later checks the map against this stamp; the copy must match it,
     // or the map changed while it was being copied.
@@ -190,9 +190,9 @@ void copySteps(FrontEnd& fe, const WorkFolder& work, const CopyRequest& req) {
     if (terrainWithoutMtxm(req)) fe.setStatus("Note: the game draws the terrain from \"MTXM\", which is not copied.");
 
     Record r;
-    r.map = text(canonicalMap(req.edit));
-    r.spliceMap = text(canonicalMap(req.splice));
-    r.spliceShown = req.spliceShown;
+    r.map = req.editShown;
+    r.spliceMap = req.spliceShown;
+    r.spliceKey = mapKey(req.splice);
     r.sections = req.nameBytes();
     r.copied = {stamp.size, stamp.hash};
     r.chunk = versionOf(work.tempChunk());
@@ -204,20 +204,32 @@ void copySteps(FrontEnd& fe, const WorkFolder& work, const CopyRequest& req) {
 } // namespace
 
 Result copySection(FrontEnd& fe, const WorkFolder& work) {
+    Hold hold;
+    return copySection(fe, work, hold);
+}
+
+Result copyAndSave(FrontEnd& fe, const WorkFolder& work) {
+    Hold hold;
+    const Result copied = copySection(fe, work, hold);
+    return copied ? save(fe, work, hold) : copied;
+}
+
+Result copySection(FrontEnd& fe, const WorkFolder& work, Hold& hold) {
+    const WorkPlace* place = nullptr;
     bool cleaned = false;
     Result result = run(fe, work, "Copy Section", [&] {
         fe.setStatus("Deleting temp files...");
         // Refuse what cannot work before the working folder is touched.
         const CopyRequest req = CopyRequest::from(fe);
-        work.cleanUp();
+        place = &hold.take(fe, work, req.edit, "Deleting temp files...");
+        place->cleanUp();
         cleaned = true;
-        work.ensureFolder();
         fe.yield();
-        copySteps(fe, work, req);
+        copySteps(fe, *place, req);
     }, true);
     if (result) {
         try {
-            work.dropPrevious();
+            place->dropPrevious();
         } catch (const std::exception&) {
             // The next clean-up deletes them.
         }
@@ -231,19 +243,20 @@ Result copySection(FrontEnd& fe, const WorkFolder& work) {
     // were, and the front end shows what that copy was, so that Save writes it.
     std::string kept;
     try {
-        work.restorePrevious();
-        if (const auto r = readRecord(work)) {
-            fe.showInputs({r->spliceShown, r->sections});
+        place->restorePrevious();
+        if (const auto r = readRecord(*place)) {
+            fe.showInputs({r->spliceMap, r->sections});
             std::string names;
             for (const auto& n : r->sections) names += (names.empty() ? "" : " ") + inQuotes(n);
-            kept = "; the last copy, " + names + " from " + mapName(platform::fromUtf8(r->spliceShown)) +
+            kept = "; the last copy, " + names + " from " + mapName(platform::fromUtf8(r->spliceMap)) +
                    ", is kept for Save.";
         }
     } catch (const std::exception&) {
         kept = "; run Copy Section again before Save.";
     }
-    fe.setStatus(result.quiet ? "Copy Section cancelled" + (kept.empty() ? std::string(".") : kept)
-                              : failedLine("Copy Section", result.error) + kept);
+    std::string line = result.quiet ? std::string("Copy Section cancelled") : failedLine("Copy Section", result.error);
+    line += kept.empty() && result.quiet ? std::string(".") : kept;
+    fe.setStatus(line);
     return result;
 }
 

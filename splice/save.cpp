@@ -27,27 +27,27 @@ std::optional<std::string> stale(FrontEnd& fe, const Record& r) {
     } catch (const Refusal&) {
         sections = shown->sections;
     }
-    std::string splice = shown->spliceMap;
-    if (splice != kNoMapLoaded && !splice.empty()) splice = text(canonicalMap(platform::fromUtf8(splice)));
-    if (splice == r.spliceMap && sections == r.sections) return std::nullopt;
-    return "Copy Section copied " + names(r.sections) + " from " + mapName(platform::fromUtf8(r.spliceShown)) +
+    const std::string& splice = shown->spliceMap;
+    const bool sameSplice = splice != kNoMapLoaded && !splice.empty() && mapKey(platform::fromUtf8(splice)) == r.spliceKey;
+    if (sameSplice && sections == r.sections) return std::nullopt;
+    return "Copy Section copied " + names(r.sections) + " from " + mapName(platform::fromUtf8(r.spliceMap)) +
            ", but the window now shows " + names(shown->sections) + " from " +
            mapName(platform::fromUtf8(shown->spliceMap));
 }
 
 } // namespace
 
-void checkWritable(const fs::path& map) {
+void checkWritable(const fs::path& map, const std::string& name) {
     switch (platform::writeAccess(map)) {
     case platform::Access::Writable:
         break;
     case platform::Access::ReadOnly:
-        throw Refusal(mapName(map) + ": the map is read-only; nothing was changed");
+        throw Refusal(name + ": the map is read-only; nothing was changed");
     case platform::Access::InUse:
-        throw Refusal(mapName(map) + ": the map is open in another program; close it there and save again; "
+        throw Refusal(name + ": the map is open in another program; close it there and save again; "
                                      "nothing was changed");
     case platform::Access::Denied:
-        throw Refusal(mapName(map) + ": the map cannot be written; nothing was changed");
+        throw Refusal(name + ": the map cannot be written; nothing was changed");
     }
     const fs::path dir = map.parent_path();
     if (platform::writeAccess(dir) != platform::Access::Writable)
@@ -55,17 +55,21 @@ void checkWritable(const fs::path& map) {
 }
 
 Result save(FrontEnd& fe, const WorkFolder& work) {
+    Hold hold;
+    return save(fe, work, hold);
+}
+
+Result save(FrontEnd& fe, const WorkFolder& work, Hold& hold) {
     return run(fe, work, "Save", [&] {
         fe.setStatus("Adding temp chk file to temp map...");
-        const fs::path given = chosenMap(fe.mapEditPath(), "map to edit");
-        const fs::path map = canonicalMap(given);
+        const std::string shown = fe.mapEditPath();
+        const fs::path given = chosenMap(shown, "map to edit"), map = followLinks(given);
         const std::string name = mapName(given), again = ": run Copy Section first; nothing was changed";
-        const std::optional<Record> r = readRecord(work);
-        if (!r || !fs::is_regular_file(work.editCopy()) || !fs::is_regular_file(work.tempChunk()))
+        if (!fs::is_directory(work.placeOf(map).folder())) throw Refusal("nothing to save for " + name + again);
+        const WorkPlace& place = hold.take(fe, work, map, "Adding temp chk file to temp map...");
+        const std::optional<Record> r = readRecord(place);
+        if (!r || !fs::is_regular_file(place.editCopy()) || !fs::is_regular_file(place.tempChunk()))
             throw Refusal("nothing to save for " + name + again);
-        if (r->map != text(map))
-            throw Refusal("the last Copy Section was of " + mapName(platform::fromUtf8(r->map)) + ", not of " + name +
-                          again);
         if (const auto why = stale(fe, *r))
             throw Refusal(*why + ": run Copy Section again; nothing was changed");
         if (!fs::exists(map))
@@ -73,16 +77,18 @@ Result save(FrontEnd& fe, const WorkFolder& work) {
         // The map as Copy Section copied it, or as a Save wrote it (the working copy:
         // also after a Save cut short past its rename), whatever its modification time.
         const Version now = versionOf(map);
-        if (!(now == r->copied) && !(now == versionOf(work.editCopy())))
+        if (!(now == r->copied) && !(now == versionOf(place.editCopy())))
             throw Refusal(name + ": the map has changed on disk since Copy Section" + again);
-        if (!(versionOf(work.tempChunk()) == r->chunk))
+        if (!(versionOf(place.tempChunk()) == r->chunk))
             throw Refusal(name + ": the working files of its Copy Section have changed since" + again);
+        // Saves killed before their rename left their files beside the map.
+        platform::removeLeftovers(map);
 
         // A map that already holds this chunk file is left as it is, and nothing is kept for undo.
-        const std::vector<uint8_t> made = fileops::readFile(work.tempChunk());
+        const std::vector<uint8_t> made = fileops::readFile(place.tempChunk());
         bool unchanged = false;
-        if (now == r->copied && r->holdsChunk) {
-            unchanged = *r->holdsChunk;
+        if (now == r->copied) {
+            unchanged = r->holdsChunk;
         } else {
             try {
                 unchanged = archive::readMember(map, kChunkMember) == made;
@@ -90,27 +96,29 @@ Result save(FrontEnd& fe, const WorkFolder& work) {
             }
         }
         if (!unchanged) {
-            checkWritable(map);
-            aboutMap(given, {work.editCopy(), map},
-                     [&] { archive::add(work.editCopy(), work.tempChunk(), kChunkMember); });
-            if (archive::readMember(work.editCopy(), kChunkMember) != made)
+            checkWritable(map, name);
+            aboutMap(map, {place.editCopy()},
+                     [&] { archive::add(place.editCopy(), place.tempChunk(), kChunkMember); });
+            if (archive::readMember(place.editCopy(), kChunkMember) != made)
                 throw Refusal(name + ": the chunk file read back from the new map differs from the one Copy Section "
                                      "made; the map was not changed");
-            keepForUndo(work, map, now);
+            keepForUndo(place, map, now);
         }
         fe.yield();
 
         // The old map is replaced, not deleted, in the next step: it stays
         // whole on disk until the new one takes its name in a single rename.
         fe.setStatus("Deleting old map file...");
-        const fs::path target = canonicalMap(chosenMap(fe.mapEditPath(), "map to edit"));
-        if (target != map)
+        if (fe.mapEditPath() != shown)
             throw Refusal("the map to edit changed during Save; nothing was changed");
-        if (!unchanged) checkWritable(target);
+        if (!unchanged) checkWritable(map, name);
         fe.yield();
 
         fe.setStatus("Copying modified map...");
-        if (!unchanged) aboutMap(given, {map}, [&] { fileops::replaceAtomically(work.editCopy(), target); });
+        if (!unchanged) {
+            aboutMap(map, {}, [&] { fileops::replaceAtomically(place.editCopy(), map); });
+            platform::writeReplacing(work.lastSave(), {reinterpret_cast<const uint8_t*>(shown.data()), shown.size()});
+        }
         fe.yield();
 
         if (unchanged) fe.setStatus("The map already holds this; nothing was written.");

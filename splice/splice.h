@@ -68,6 +68,9 @@ std::filesystem::path defaultProgramFolder();
 Result copySection(FrontEnd& fe, const WorkFolder& work);
 // Save: put the temporary chunk file into the working copy and replace the map.
 Result save(FrontEnd& fe, const WorkFolder& work);
+// Copy Section, then Save, with nothing between them: another Graftwell working
+// on the same map waits until both are done.
+Result copyAndSave(FrontEnd& fe, const WorkFolder& work);
 // Puts back the map as it was before the last Save that changed it, once.
 Result undo(FrontEnd& fe, const WorkFolder& work);
 

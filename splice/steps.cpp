@@ -88,8 +88,6 @@ std::string inQuotes(std::string_view name) {
     return out;
 }
 
-fs::path canonicalMap(const fs::path& p) { return fs::weakly_canonical(fs::absolute(p)); }
-
 fs::path chosenMap(const std::string& path, const char* which) {
     if (path == kNoMapLoaded || path.empty())
         throw Refusal(std::string("no map chosen: pick the ") + which + " with Browse first");
@@ -106,7 +104,8 @@ SectionName::SectionName(std::string_view given) {
 
 CopyRequest CopyRequest::from(FrontEnd& fe) {
     CopyRequest r;
-    r.edit = chosenMap(fe.mapEditPath(), "map to edit");
+    r.editShown = fe.mapEditPath();
+    r.edit = chosenMap(r.editShown, "map to edit");
     r.spliceShown = fe.mapSplicePath();
     r.splice = chosenMap(r.spliceShown, "map to splice");
     const std::vector<std::string> given = fe.sectionNames();

@@ -41,18 +41,16 @@ std::string text(const std::filesystem::path& p);
 std::string mapName(const std::filesystem::path& p);
 // A section name in quotes, bytes outside printable ASCII escaped.
 std::string inQuotes(std::string_view name);
-// The same file however it is named: for records and comparisons.
-std::filesystem::path canonicalMap(const std::filesystem::path& p);
 
 // The path a front end shows for a map; refused while no map is chosen.
 std::filesystem::path chosenMap(const std::string& path, const char* which);
 
 // Keeps the map as it is before Save replaces it with the working copy, refusing
 // when it is no longer the version `before` that Save checked.
-void keepForUndo(const WorkFolder& work, const std::filesystem::path& map, const Version& before);
+void keepForUndo(const WorkPlace& place, const std::filesystem::path& map, const Version& before);
 
 // Refuses, naming the file, a map that this process cannot replace.
-void checkWritable(const std::filesystem::path& map);
+void checkWritable(const std::filesystem::path& map, const std::string& name);
 
 // A section name as stored: four bytes, shorter names padded with spaces. Made
 // only from a valid name.
@@ -67,10 +65,22 @@ private:
     std::string bytes_;
 };
 
+// A map's place in the working folder and its lock, taken by the first procedure
+// of a run and kept by the next, so that nothing comes between them.
+struct Hold {
+    std::optional<WorkPlace> place;
+    platform::Lock lock;
+    // The place of `map`, locked (see lockPlace); `step` is the status line to put back after waiting.
+    const WorkPlace& take(FrontEnd& fe, const WorkFolder& work, const std::filesystem::path& map,
+                          const std::string& step);
+};
+Result copySection(FrontEnd& fe, const WorkFolder& work, Hold& hold);
+Result save(FrontEnd& fe, const WorkFolder& work, Hold& hold);
+
 // Copy Section's inputs, read from the front end once.
 struct CopyRequest {
     std::filesystem::path edit, splice;
-    std::string spliceShown; // the map to splice as the front end gave it
+    std::string editShown, spliceShown; // as the front end gave them
     std::vector<SectionName> names; // at least one, none twice
 
     static CopyRequest from(FrontEnd& fe); // throws Refusal

@@ -3,9 +3,13 @@
 #include "fileops.h"
 #include "platform.h"
 #include "splice.h"
+#include "steps.h"
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <thread>
 #include <fstream>
 #include <sstream>
 
@@ -13,30 +17,28 @@ namespace fs = std::filesystem;
 
 namespace splice {
 
-WorkFolder::WorkFolder(fs::path programFolder) : program_(std::move(programFolder)) {}
-
-fs::path WorkFolder::folder() const { return program_ / "temp"; }
-fs::path WorkFolder::editCopy() const { return folder() / "~temp1.map"; }
-fs::path WorkFolder::spliceCopy() const { return folder() / "~temp2.map"; }
-fs::path WorkFolder::extracted() const { return folder() / "scenario.chk"; }
-fs::path WorkFolder::firstChunk() const { return folder() / "scenario1.chk"; }
-fs::path WorkFolder::secondChunk() const { return folder() / "scenario2.chk"; }
-fs::path WorkFolder::tempChunk() const { return folder() / "scenariox.chk"; }
-fs::path WorkFolder::record() const { return folder() / "~record.txt"; }
-fs::path WorkFolder::intermediate() const { return folder() / "~scenarioy.chk"; }
-fs::path WorkFolder::undoCopy() const { return folder() / "~undo.map"; }
-fs::path WorkFolder::undoRecord() const { return folder() / "~undo.txt"; }
-fs::path WorkFolder::previous() const { return folder() / "~previous"; }
+fs::path WorkPlace::editCopy() const { return folder_ / "~temp1.map"; }
+fs::path WorkPlace::spliceCopy() const { return folder_ / "~temp2.map"; }
+fs::path WorkPlace::extracted() const { return folder_ / "scenario.chk"; }
+fs::path WorkPlace::firstChunk() const { return folder_ / "scenario1.chk"; }
+fs::path WorkPlace::secondChunk() const { return folder_ / "scenario2.chk"; }
+fs::path WorkPlace::tempChunk() const { return folder_ / "scenariox.chk"; }
+fs::path WorkPlace::record() const { return folder_ / "~record.txt"; }
+fs::path WorkPlace::intermediate() const { return folder_ / "~scenarioy.chk"; }
+fs::path WorkPlace::undoCopy() const { return folder_ / "~undo.map"; }
+fs::path WorkPlace::undoRecord() const { return folder_ / "~undo.txt"; }
+fs::path WorkPlace::previous() const { return folder_ / "~previous"; }
+fs::path WorkPlace::lockFile() const { return folder_ / "~lock"; }
 
 namespace {
 // The record first: without it Save refuses half-rebuilt files.
-std::vector<fs::path> runFiles(const WorkFolder& w) {
+std::vector<fs::path> runFiles(const WorkPlace& w) {
     return {w.record(), w.editCopy(), w.spliceCopy(), w.firstChunk(), w.secondChunk(), w.tempChunk(), w.intermediate()};
 }
 bool isFile(const fs::path& p) { return fs::is_regular_file(fs::symlink_status(p)); }
 } // namespace
 
-void WorkFolder::cleanUp() const {
+void WorkPlace::cleanUp() const {
     dropPrevious();
     for (const fs::path& p : runFiles(*this)) {
         if (!isFile(p)) continue;
@@ -45,7 +47,7 @@ void WorkFolder::cleanUp() const {
     }
 }
 
-void WorkFolder::restorePrevious() const {
+void WorkPlace::restorePrevious() const {
     auto files = runFiles(*this);
     for (const fs::path& p : files)
         if (isFile(p)) platform::remove(p);
@@ -56,14 +58,102 @@ void WorkFolder::restorePrevious() const {
     dropPrevious();
 }
 
-void WorkFolder::dropPrevious() const { platform::removeTree(previous()); }
+void WorkPlace::dropPrevious() const { platform::removeTree(previous()); }
 
-void WorkFolder::ensureFolder() const {
-    // Anything named "temp", a plain file included, counts; the copies then fail clearly.
+WorkFolder::WorkFolder(fs::path programFolder) : program_(std::move(programFolder)) {}
+
+fs::path WorkFolder::folder() const { return program_ / "temp"; }
+fs::path WorkFolder::lastSave() const { return folder() / "~last-save.txt"; }
+
+WorkPlace WorkFolder::placeOf(const fs::path& map) const { return WorkPlace(folder() / mapKey(map)); }
+
+void WorkFolder::ensure(const WorkPlace& place) const {
+    // Anything of the name, a plain file included, counts; the steps after it then fail clearly.
     if (!fs::exists(fs::symlink_status(folder()))) {
         platform::createFolders(program_);
         platform::createFolder(folder());
     }
+    if (fs::is_directory(folder()) && !fs::exists(fs::symlink_status(place.folder())))
+        platform::createFolder(place.folder());
+}
+
+platform::Lock lockPlace(FrontEnd& fe, const WorkPlace& place, const std::string& mapName, const std::string& step) {
+    const auto start = std::chrono::steady_clock::now();
+    for (bool told = false;; told = true) {
+        if (auto lock = platform::Lock::tryTake(place.lockFile())) {
+            if (told) fe.setStatus(step);
+            return std::move(*lock);
+        }
+        if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(kLockWaitMs))
+            throw Refusal(mapName + ": another Graftwell is still working on this map; try again when it "
+                                               "has finished; nothing was changed");
+        if (!told) fe.setStatus("Waiting for another Graftwell to finish with this map...");
+        fe.yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+const WorkPlace& Hold::take(FrontEnd& fe, const WorkFolder& work, const fs::path& map, const std::string& step) {
+    WorkPlace wanted = work.placeOf(map);
+    if (place && lock.held() && place->folder() == wanted.folder()) return *place;
+    place = std::move(wanted);
+    work.ensure(*place);
+    lock = lockPlace(fe, *place, platform::toUtf8(map.filename()), step);
+    return *place;
+}
+
+fs::path followLinks(const fs::path& map) {
+    fs::path p = map;
+    std::error_code ec;
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(p, ec)); ++hops) {
+        const fs::path target = fs::read_symlink(p, ec);
+        if (ec) break;
+        p = target.is_absolute() ? target : p.parent_path() / target;
+    }
+    return p;
+}
+
+std::string mapKey(const fs::path& map) {
+    // A link to a map is that map.
+    const fs::path p = followLinks(map);
+    std::error_code ec;
+    const fs::path dir = p.parent_path().empty() ? fs::path(".") : p.parent_path();
+    // The folder by its identity, and the file by the name the folder lists it under:
+    // a Save gives the map a new file, but never a new name.
+    fs::path name = p.filename();
+    uint64_t h = 1469598103934665603ull;
+    const auto mix = [&h](const void* data, size_t n) {
+        for (size_t i = 0; i < n; ++i) h = (h ^ static_cast<const uint8_t*>(data)[i]) * 1099511628211ull;
+    };
+    try {
+        const platform::FileId folder = platform::fileId(dir);
+        mix(&folder.volume, sizeof folder.volume);
+        mix(&folder.index, sizeof folder.index);
+    } catch (const platform::Error&) {
+        // No folder: the place of the path as given.
+        const std::string whole = platform::toUtf8(fs::absolute(map, ec));
+        mix(whole.data(), whole.size());
+    }
+    try {
+        const platform::FileId file = platform::fileId(p);
+        const auto entries = platform::folderEntries(dir);
+        const bool listed = std::any_of(entries.begin(), entries.end(), [&](const auto& e) { return e.name == name; });
+        for (size_t i = 0; i < entries.size() && !listed; ++i) {
+            // Another letter case or a short name: the entry that is the same file.
+            try {
+                if (entries[i].kind == platform::Kind::Regular && platform::fileId(dir / entries[i].name) == file)
+                    name = entries[i].name;
+            } catch (const platform::Error&) {
+            }
+        }
+    } catch (const platform::Error&) {
+        // A map that is gone keeps the name it was given.
+    }
+    const std::string n = platform::toUtf8(name);
+    mix(n.data(), n.size());
+    char out[17];
+    std::snprintf(out, sizeof out, "%016llx", static_cast<unsigned long long>(h));
+    return out;
 }
 
 fs::path defaultProgramFolder() {
@@ -87,7 +177,7 @@ Version versionOf(const fs::path& file) {
 
 namespace {
 
-constexpr std::string_view kRecordMagic = "graftwell-record 4", kUndoMagic = "graftwell-undo 1";
+constexpr std::string_view kRecordMagic = "graftwell-record 5", kUndoMagic = "graftwell-undo 1";
 
 void writeText(const fs::path& path, const std::string& s) {
     platform::writeReplacing(path, {reinterpret_cast<const uint8_t*>(s.data()), s.size()});
@@ -112,21 +202,21 @@ std::optional<std::string> fromHex(const std::string& hex) {
 
 } // namespace
 
-void writeRecord(const WorkFolder& work, const Record& r) {
+void writeRecord(const WorkPlace& place, const Record& r) {
     std::ostringstream out;
-    out << kRecordMagic << '\n' << r.map << '\n' << r.spliceMap << '\n' << r.spliceShown << '\n' << r.sections.size();
+    out << kRecordMagic << '\n' << r.map << '\n' << r.spliceMap << '\n' << r.spliceKey << '\n' << r.sections.size();
     for (const auto& n : r.sections) out << ' ' << hexOf(n);
-    out << '\n' << r.copied.size << ' ' << r.copied.hash << '\n' << r.chunk.size << ' ' << r.chunk.hash << '\n';
-    if (r.holdsChunk) out << (*r.holdsChunk ? 1 : 0) << '\n';
-    writeText(work.record(), out.str());
+    out << '\n' << r.copied.size << ' ' << r.copied.hash << '\n' << r.chunk.size << ' ' << r.chunk.hash << '\n'
+        << (r.holdsChunk ? 1 : 0) << '\n';
+    writeText(place.record(), out.str());
 }
 
-std::optional<Record> readRecord(const WorkFolder& work) {
-    std::ifstream in(work.record());
+std::optional<Record> readRecord(const WorkPlace& place) {
+    std::ifstream in(place.record());
     std::string magic;
     Record r;
     if (!std::getline(in, magic) || magic != kRecordMagic) return std::nullopt;
-    if (!std::getline(in, r.map) || !std::getline(in, r.spliceMap) || !std::getline(in, r.spliceShown))
+    if (!std::getline(in, r.map) || !std::getline(in, r.spliceMap) || !std::getline(in, r.spliceKey))
         return std::nullopt;
     size_t count = 0;
     in >> count;
@@ -137,21 +227,22 @@ std::optional<Record> readRecord(const WorkFolder& work) {
         if (!name) return std::nullopt;
         r.sections.push_back(*name);
     }
-    in >> r.copied.size >> r.copied.hash >> r.chunk.size >> r.chunk.hash;
+    int holds = 0;
+    in >> r.copied.size >> r.copied.hash >> r.chunk.size >> r.chunk.hash >> holds;
     if (!in || r.sections.size() != count) return std::nullopt;
-    if (int holds = 0; in >> holds) r.holdsChunk = holds == 1;
+    r.holdsChunk = holds == 1;
     return r;
 }
 
-void writeUndoRecord(const WorkFolder& work, const UndoRecord& u) {
+void writeUndoRecord(const WorkPlace& place, const UndoRecord& u) {
     std::ostringstream out;
     out << kUndoMagic << '\n' << u.map << '\n' << u.before.size << ' ' << u.before.hash << '\n'
         << u.after.size << ' ' << u.after.hash << '\n';
-    writeText(work.undoRecord(), out.str());
+    writeText(place.undoRecord(), out.str());
 }
 
-std::optional<UndoRecord> readUndoRecord(const WorkFolder& work) {
-    std::ifstream in(work.undoRecord());
+std::optional<UndoRecord> readUndoRecord(const WorkPlace& place) {
+    std::ifstream in(place.undoRecord());
     std::string magic;
     UndoRecord u;
     if (!std::getline(in, magic) || magic != kUndoMagic) return std::nullopt;

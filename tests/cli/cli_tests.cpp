@@ -4,6 +4,8 @@
 
 #include <gmock/gmock.h>
 
+#include <thread>
+
 using namespace fixtures;
 
 namespace {
@@ -52,6 +54,31 @@ TEST(Cli, CommandsPrintTheirStepsAndExitWithTheirStatus) {
     EXPECT_EQ(archive::readMember(platform::fromUtf8(a), kChunkName), want);
     EXPECT_EQ(run(GRAFTWELL_CLI, {"--help"}).status, 0);
     EXPECT_THAT(run(GRAFTWELL_CLI, {"--version"}).out, ::testing::StartsWith("graftwell-cli 1."));
+}
+
+// Splices run at once with one working folder: on two maps both succeed; on one map they take turns, and the map
+// ends as one of them made it, never with another map's sections.
+TEST(Cli, SplicesAtOnceSharingAWorkingFolderNeverMixTheirMaps) {
+    const ScratchDir dir;
+    const std::string w = (dir / "w").string();
+    const Bytes base = makeChunk({{"VER ", {205, 0}}, {"SPRP", {1, 0, 2, 0}}, {"UNIT", Bytes(36, 0)}});
+    const auto with = [](uint8_t v) { return makeChunk({{"VER ", {205, 0}}, {"SPRP", {v, 0, v, 0}}, {"UNIT", Bytes(36, 0)}}); };
+    for (const char* name : {"a.scm", "b.scm"}) makeMap(dir / name, base, {}, {{"extra\\big.bin", pattern(300000, 7, false)}});
+    for (const uint8_t v : {3, 4}) makeMap(dir / ("s" + std::to_string(v) + ".scm"), with(v));
+    for (const bool sameMap : {false, true}) {
+        SCOPED_TRACE(sameMap ? "one map" : "two maps");
+        const std::string a = (dir / "a.scm").string(), b = (dir / (sameMap ? "a.scm" : "b.scm")).string();
+        fixtures::Run ra, rb;
+        std::thread ta([&] { ra = run(GRAFTWELL_CLI, {"splice", a, (dir / "s3.scm").string(), "--section", "SPRP", "--work-dir", w}); });
+        std::thread tb([&] { rb = run(GRAFTWELL_CLI, {"splice", b, (dir / "s4.scm").string(), "--section", "SPRP", "--work-dir", w}); });
+        ta.join(), tb.join();
+        EXPECT_EQ(ra.status, 0) << ra.err;
+        EXPECT_EQ(rb.status, 0) << rb.err;
+        const Bytes got = archive::readMember(a, kChunkName);
+        EXPECT_TRUE(got == with(3) || (sameMap && got == with(4)));
+        if (!sameMap) EXPECT_EQ(archive::readMember(b, kChunkName), with(4));
+        EXPECT_EQ(archive::readMember(a, "extra\\big.bin"), pattern(300000, 7, false));
+    }
 }
 
 } // namespace

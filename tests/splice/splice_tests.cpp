@@ -1,4 +1,5 @@
 #include "archive.h"
+#include "platform.h"
 #include "fixtures.h"
 #include "protections.h"
 #include "splice.h"
@@ -7,6 +8,7 @@
 #include <gmock/gmock.h>
 
 #include <fstream>
+#include <thread>
 #include <regex>
 
 namespace fs = std::filesystem;
@@ -50,6 +52,8 @@ struct Procedures : ::testing::Test {
         return makeChunk(out);
     }
 
+    splice::WorkPlace place() const { return work.placeOf(fe.edit); }
+
     ScratchDir dir;
     splice::WorkFolder work{dir / "program" / "not yet made"};
     Recorder fe;
@@ -65,7 +69,7 @@ TEST_F(Procedures, CopySectionAndSaveReplaceTheSectionAndKeepTheRest) {
     const fs::perms perms = fs::status(fe.edit).permissions(); // Windows keeps only the write bit
     ASSERT_TRUE(splice::copySection(fe, work)) << fe.statuses.back();
     EXPECT_EQ(fe.statuses, withTerrainNote(kCopySteps));
-    EXPECT_EQ(readAll(work.tempChunk()), replaced({"TILE"}));
+    EXPECT_EQ(readAll(place().tempChunk()), replaced({"TILE"}));
     fe.statuses.clear();
     ASSERT_TRUE(splice::save(fe, work)) << fe.statuses.back();
     EXPECT_EQ(fe.statuses, kSaveSteps);
@@ -78,20 +82,20 @@ TEST_F(Procedures, CopySectionAndSaveReplaceTheSectionAndKeepTheRest) {
 // says so, and leaves the first Save the one to undo.
 TEST_F(Procedures, ASecondSaveWritesNothingAndSaysSo) {
     ASSERT_TRUE(splice::copySection(fe, work) && splice::save(fe, work));
-    const Bytes saved = readAll(fe.edit), kept = readAll(work.undoCopy());
+    const Bytes saved = readAll(fe.edit), kept = readAll(place().undoCopy());
     fe.statuses.clear();
     ASSERT_TRUE(splice::save(fe, work));
     EXPECT_EQ(fe.statuses, (Strings{kSaveSteps[0], kSaveSteps[1], kSaveSteps[2],
                                     "The map already holds this; nothing was written.", kSaveSteps[3]}));
     EXPECT_EQ(readAll(fe.edit), saved);
-    EXPECT_EQ(readAll(work.undoCopy()), kept);
+    EXPECT_EQ(readAll(place().undoCopy()), kept);
 }
 
 // Several names in one run, each into the result of the one before; a name given twice is refused.
 TEST_F(Procedures, SeveralNamesAreCopiedInOneRun) {
     fe.sections = {"MTXM", "TILE"};
     ASSERT_TRUE(splice::copySection(fe, work));
-    EXPECT_EQ(readAll(work.tempChunk()), replaced({"MTXM", "TILE"}));
+    EXPECT_EQ(readAll(place().tempChunk()), replaced({"MTXM", "TILE"}));
     EXPECT_EQ(std::count(fe.statuses.begin(), fe.statuses.end(), kTerrainNote), 0);
     fe.sections = {"STR", "TILE", "STR "};
     EXPECT_EQ(splice::copySection(fe, work).error, "section \"STR \" is named twice");
@@ -100,20 +104,20 @@ TEST_F(Procedures, SeveralNamesAreCopiedInOneRun) {
 // Cleaning up sets the run's files aside; what the last Save keeps for undo stays, as does any file not of ours.
 TEST_F(Procedures, CleanUpSetsTheRunsFilesAsideAndKeepsTheUndoCopy) {
     ASSERT_TRUE(splice::copySection(fe, work) && splice::save(fe, work));
-    writeAll(work.extracted(), {1});
-    work.cleanUp();
-    EXPECT_TRUE(fs::exists(work.undoCopy()) && fs::exists(work.undoRecord()) && fs::exists(work.extracted()));
-    EXPECT_TRUE(!fs::exists(work.editCopy()) && !fs::exists(work.record()) && fs::exists(work.previous() / "~record.txt"));
+    writeAll(place().extracted(), {1});
+    place().cleanUp();
+    EXPECT_TRUE(fs::exists(place().undoCopy()) && fs::exists(place().undoRecord()) && fs::exists(place().extracted()));
+    EXPECT_TRUE(!fs::exists(place().editCopy()) && !fs::exists(place().record()) && fs::exists(place().previous() / "~record.txt"));
 }
 
 // Files set aside come back with the record last: a restore cut short leaves no record describing files that are
 // not there, and Save then refuses instead of writing a mixture.
 TEST_F(Procedures, RestoringTheLastCopyPutsItsRecordBackLast) {
     ASSERT_TRUE(splice::copySection(fe, work));
-    work.cleanUp();
-    fs::create_directory(work.tempChunk()); // in the way of the restore
-    EXPECT_THROW(work.restorePrevious(), std::exception);
-    EXPECT_FALSE(fs::exists(work.record()));
+    place().cleanUp();
+    fs::create_directory(place().tempChunk()); // in the way of the restore
+    EXPECT_THROW(place().restorePrevious(), std::exception);
+    EXPECT_FALSE(fs::exists(place().record()));
     EXPECT_FALSE(splice::save(fe, work));
 }
 
@@ -121,9 +125,8 @@ TEST_F(Procedures, RestoringTheLastCopyPutsItsRecordBackLast) {
 // not kept, and no record of it is written.
 TEST_F(Procedures, KeepingForUndoRefusesAMapThatChangedMeanwhile) {
     ASSERT_TRUE(splice::copySection(fe, work));
-    fs::create_directories(work.folder());
-    EXPECT_THROW(splice::keepForUndo(work, fe.edit, {1, 2}), splice::Refusal);
-    EXPECT_FALSE(fs::exists(work.undoRecord()));
+    EXPECT_THROW(splice::keepForUndo(place(), fe.edit, {1, 2}), splice::Refusal);
+    EXPECT_FALSE(fs::exists(place().undoRecord()));
 }
 
 // Save compares content: a touched map, or one an undo put back, is the one Copy Section copied. A Save that
@@ -141,9 +144,9 @@ TEST_F(Procedures, SaveComparesContentAndLeavesAMapThatHoldsTheChunkUntouched) {
     fe.other = fe.edit;
     ASSERT_TRUE(splice::copySection(fe, work));
     fs::last_write_time(fe.edit, old);
-    fs::remove(work.undoRecord());
+    fs::remove(place().undoRecord());
     ASSERT_TRUE(splice::save(fe, work));
-    EXPECT_TRUE(readAll(fe.edit) == saved && fs::last_write_time(fe.edit) == old && !fs::exists(work.undoRecord()));
+    EXPECT_TRUE(readAll(fe.edit) == saved && fs::last_write_time(fe.edit) == old && !fs::exists(place().undoRecord()));
 }
 
 // A map that another program holds open: where the system will not replace it (Windows), Save says so and
@@ -163,6 +166,61 @@ TEST_F(Procedures, SaveOfAMapHeldOpenIsRefusedWhereTheSystemBlocksIt) {
     EXPECT_EQ(archive::readMember(fe.edit, kChunkName), replaced({"TILE"}));
 }
 
+// The same file by another name is the same map: its Copy Section is the one Save and Undo find. A Save also
+// removes what Saves killed before their rename left beside the map, and nothing else.
+TEST_F(Procedures, AMapByAnotherNameHasTheSamePlaceAndSaveRemovesLeftovers) {
+    ASSERT_TRUE(splice::copySection(fe, work));
+    fs::path leftover;
+    {
+        const platform::File killed = platform::createBeside(fe.edit); // closed unrenamed, as by a killed Save
+        leftover = killed.path();
+    }
+    writeAll(dir / ".other.scx.graftwell-notours", {1});
+    std::vector<std::string> names = {(dir / "." / "edit.scm").string()};
+    if (OPEN_FILES_BLOCK_REPLACE) { // Windows: names differ in letter case
+        names.push_back((dir / "EDIT.SCM").string());
+    } else {
+        fs::create_symlink(dir / "edit.scm", dir / "link.scm");
+        names.push_back((dir / "link.scm").string());
+    }
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        fe.edit = name;
+        ASSERT_TRUE(splice::save(fe, work)) << fe.statuses.back();
+        EXPECT_EQ(archive::readMember(dir / "edit.scm", kChunkName), replaced({"TILE"}));
+        ASSERT_TRUE(splice::undo(fe, work)) << fe.statuses.back();
+    }
+    EXPECT_FALSE(fs::exists(leftover));
+    EXPECT_TRUE(fs::exists(dir / ".other.scx.graftwell-notours"));
+    EXPECT_TRUE(OPEN_FILES_BLOCK_REPLACE || fs::is_symlink(dir / "link.scm")) << "Save replaced the link, not its map";
+}
+
+// Two maps never share working files: a Copy Section of one leaves the other's ready for Save. A procedure waits
+// while another holds the map, and says so.
+TEST_F(Procedures, EachMapHasAPlaceOfItsOwnThatOneProcedureHoldsAtATime) {
+    ASSERT_TRUE(splice::copySection(fe, work));
+    const Recorder first = fe;
+    fe.edit = (dir / "second.scm").string();
+    makeMap(fe.edit, makeChunk(edit));
+    ASSERT_TRUE(splice::copySection(fe, work));
+    EXPECT_NE(work.placeOf(fe.edit).folder(), work.placeOf(first.edit).folder());
+    Recorder again = first;
+    ASSERT_TRUE(splice::save(again, work));
+    EXPECT_EQ(archive::readMember(first.edit, kChunkName), replaced({"TILE"}));
+
+    std::optional<platform::Lock> held = platform::Lock::tryTake(place().lockFile());
+    ASSERT_TRUE(held);
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        held.reset();
+    });
+    fe.statuses.clear();
+    ASSERT_TRUE(splice::save(fe, work));
+    release.join();
+    EXPECT_EQ(fe.statuses[1], "Waiting for another Graftwell to finish with this map...");
+    EXPECT_EQ(fe.statuses[2], kSaveSteps[0]);
+}
+
 // Save writes only what the front end shows: after another map to splice or section is picked, it refuses.
 TEST_F(Procedures, SaveRefusesWhenTheFrontEndShowsAnotherCopy) {
     ASSERT_TRUE(splice::copySection(fe, work));
@@ -179,7 +237,7 @@ TEST_F(Procedures, SaveRefusesWhenTheFrontEndShowsAnotherCopy) {
 // again, so that a Save afterwards writes it.
 TEST_F(Procedures, ACancelledOrFailedCopyKeepsTheLastCopyAndShowsIt) {
     ASSERT_TRUE(splice::copySection(fe, work));
-    const Bytes copied = readAll(work.tempChunk());
+    const Bytes copied = readAll(place().tempChunk());
     const auto redo = [&](std::vector<std::string> sections, std::string other) {
         fe.sections = sections, fe.other = other;
         EXPECT_FALSE(splice::copySection(fe, work));
@@ -237,13 +295,14 @@ TEST_P(Run, EndsAsExpected) {
     }
     c.change(*this);
     const auto snapshot = [](const fs::path& p) { return fs::exists(p) ? readAll(p) : Bytes{'-'}; };
-    const Bytes map = snapshot(dir / "edit.scm"), workCopy = snapshot(work.editCopy());
+    const Bytes map = snapshot(dir / "edit.scm"), workCopy = snapshot(place().editCopy());
+    const bool hadFolder = fs::exists(work.folder());
     fe.statuses.clear();
     const auto r = c.saving ? splice::save(fe, work) : splice::copySection(fe, work);
     const Strings& steps = c.saving ? kSaveSteps : kCopySteps;
     ASSERT_EQ(bool(r), c.stopsAt == Done) << r.error;
     if (r) {
-        EXPECT_EQ(readAll(work.tempChunk()), c.chunk.empty() ? replaced({c.section}) : makeChunk(c.chunk));
+        EXPECT_EQ(readAll(place().tempChunk()), c.chunk.empty() ? replaced({c.section}) : makeChunk(c.chunk));
         return;
     }
     ASSERT_GE(fe.statuses.size(), c.stopsAt);
@@ -254,8 +313,9 @@ TEST_P(Run, EndsAsExpected) {
     std::string error = std::regex_replace(r.error, std::regex(R"(\b[A-Z]:\\)"), "/");
     std::replace(error.begin(), error.end(), '\\', '/');
     EXPECT_THAT(error, ::testing::ContainsRegex(c.error));
-    EXPECT_TRUE(c.saving || c.stopsAt > Deleting || !fs::exists(work.folder())) << "refused, yet the working folder was touched";
-    EXPECT_TRUE(snapshot(dir / "edit.scm") == map && (!c.saving || snapshot(work.editCopy()) == workCopy));
+    EXPECT_TRUE(c.saving || c.stopsAt > Deleting || fs::exists(work.folder()) == hadFolder)
+        << "refused, yet the working folder was made";
+    EXPECT_TRUE(snapshot(dir / "edit.scm") == map && (!c.saving || snapshot(place().editCopy()) == workCopy));
     EXPECT_EQ(c.saving || bool(splice::save(fe, work)), c.saving) << "Save after a failed first Copy Section";
 }
 
@@ -302,18 +362,18 @@ INSTANTIATE_TEST_SUITE_P(
              fs::create_directories(t.work.programFolder());
              writeAll(t.work.folder(), {7});
          },
-         Copying, "^the working folder /.*/temp: cannot open: "},
-        {"WorkingFileInTheWay", "TILE", [](Procedures& t) { fs::create_directories(t.work.firstChunk()); }, Extracting,
+         Deleting, "^the working folder /.*/temp: cannot open the lock file: Not a directory"},
+        {"WorkingFileInTheWay", "TILE", [](Procedures& t) { fs::create_directories(t.place().firstChunk()); }, Extracting,
          "^the working folder /.*/temp: cannot replace: Is a directory"},
         // The map the user chose is named, not its working copy.
         {"NotAMap", "TILE", raw(&Recorder::other, {}), Extracting, "^other.scx: not a map archive"},
-        {"SaveWithoutCopySection", "TILE", [](Procedures& t) { t.work.cleanUp(); }, Adding, "^nothing to save for edit.scm" + kAgain, true},
+        {"SaveWithoutCopySection", "TILE", [](Procedures& t) { t.place().cleanUp(); }, Adding, "^nothing to save for edit.scm" + kAgain, true},
         {"SaveForAnotherMap", "TILE", [](Procedures& t) { makeMap(t.fe.edit = (t.dir / "third.scm").string(), {}); }, Adding,
-         "^the last Copy Section was of edit.scm, not of third.scm" + kAgain, true},
+         "^nothing to save for third.scm" + kAgain, true},
         {"SaveOfAMapChangedOnDisk", "TILE", raw(&Recorder::edit, {1}), Adding, "^edit.scm: the map has changed on", true},
-        {"SaveWithTempChunkGone", "TILE", [](Procedures& t) { fs::remove(t.work.tempChunk()); }, Adding,
+        {"SaveWithTempChunkGone", "TILE", [](Procedures& t) { fs::remove(t.place().tempChunk()); }, Adding,
          "^nothing to save for edit.scm" + kAgain, true},
-        {"SaveWithTempChunkChanged", "TILE", [](Procedures& t) { writeAll(t.work.tempChunk(), {1}); }, Adding,
+        {"SaveWithTempChunkChanged", "TILE", [](Procedures& t) { writeAll(t.place().tempChunk(), {1}); }, Adding,
          "^edit.scm: the working files of its Copy Section have changed since" + kAgain, true},
         {"SaveOfAReadOnlyMap", "TILE", [](Procedures& t) { fs::permissions(t.fe.edit, fs::perms(0444)); }, Adding,
          "^edit.scm: the map is read-only", true}}),
@@ -340,6 +400,8 @@ protected:
         return r ? "" : r.error;
     }
 
+    splice::WorkPlace place() const { return work.placeOf(map); }
+
     ScratchDir dir;
     fs::path map = dir / "edit.scm";
     splice::WorkFolder work{dir / "prog"};
@@ -352,7 +414,7 @@ TEST_P(Undo, TwentySavesStayWithinOneChunkAndOneSetOfTablesAndTheLastIsUndone) {
     for (int i = 0; i < 20; ++i) {
         beforeLast = readAll(map);
         copyAndSave(i % 2);
-        ASSERT_EQ(archive::readMember(map, kChunkName), readAll(work.tempChunk())) << i;
+        ASSERT_EQ(archive::readMember(map, kChunkName), readAll(place().tempChunk())) << i;
         ASSERT_EQ(archive::readMember(map, protections::kNotesName), protections::sampleNotes()) << i;
     }
     const auto m = RawMap::load(map);
@@ -370,15 +432,15 @@ TEST_P(Undo, TwentySavesStayWithinOneChunkAndOneSetOfTablesAndTheLastIsUndone) {
 TEST_P(Undo, IsRefusedWhenTheMapChangedOrTheWorkingFilesAreAnotherMapsAndOtherwiseRestoresItOnce) {
     copyAndSave(1);
     ASSERT_TRUE(splice::save(fe, work));
-    const Bytes saved = readAll(map), kept = readAll(work.undoCopy());
+    const Bytes saved = readAll(map), kept = readAll(place().undoCopy());
     // Nothing to undo for this map is said in the status line; the rest are failures.
     const Strings failed = {"Restoring map from before last save...", "Undo failed"}, nothing = {failed[0], "Nothing to undo."};
     const std::vector<std::tuple<std::function<void()>, std::string, Strings>> cases = {
-        {[&] { fe.edit = (dir / "other0.scm").string(); }, "the last Save was of edit.scm, not of other0.scm",
+        {[&] { fe.edit = (dir / "other0.scm").string(); }, "no Save of other0.scm to undo",
          {failed[0], "Nothing to undo for other0.scm; the last Save was of edit.scm."}},
         {[&] { writeAll(map, Bytes(saved.begin(), saved.end() - 1)); }, "changed on disk since the last Save", failed},
         {[&] { writeAll(map, original); }, "already as it was before the last Save", nothing},
-        {[&] { writeAll(work.undoCopy(), saved); }, "the copy kept for undo is damaged", failed},
+        {[&] { writeAll(place().undoCopy(), saved); }, "the copy kept for undo is damaged", failed},
         {[&] { fs::remove(map); }, "the map is gone", failed},
     };
     for (const auto& [spoil, why, statuses] : cases) {
@@ -391,7 +453,7 @@ TEST_P(Undo, IsRefusedWhenTheMapChangedOrTheWorkingFilesAreAnotherMapsAndOtherwi
         EXPECT_EQ(fs::exists(fe.edit) ? readAll(fe.edit) : Bytes{}, before) << why;
         fe.edit = map.string();
         writeAll(map, saved);
-        writeAll(work.undoCopy(), kept);
+        writeAll(place().undoCopy(), kept);
     }
     EXPECT_EQ(undoError(), "");
     EXPECT_EQ(readAll(map), original);
