@@ -491,6 +491,9 @@ void replace(const Path& from, const Path& to) {
     if (faultNow() ||
         !MoveFileExW(sysPath(from).c_str(), sysPath(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD err = GetLastError();
+        // A folder in the way shows as access denied too: it is named as POSIX names it.
+        if (err == ERROR_ACCESS_DENIED && platform::status(to).kind == Kind::Folder)
+            throw Error(false, toUtf8(to) + ": cannot replace: Is a directory");
         // Another program's open handle shows as a sharing violation or, for a
         // rename over the file, as access denied.
         const bool held = err == ERROR_ACCESS_DENIED && writeAccess(to) == Access::InUse;
