@@ -28,6 +28,13 @@ namespace {
     throw Error(false, toUtf8(path) + ": " + what + ": " + std::strerror(err));
 }
 
+// What a failed look-up at `path` means: nothing there (`missing`), or a failure.
+[[noreturn]] void failLookUp(const Path& path, const char* missing, const char* what, int err) {
+    if (err == ENOENT || err == ENOTDIR)
+        throw Error(true, toUtf8(path) + ": " + missing);
+    fail(path, what, err);
+}
+
 int fdOf(intptr_t handle) { return static_cast<int>(handle); }
 
 Status statusOf(const struct stat& st) {
@@ -70,21 +77,15 @@ Status status(const Path& path) {
 
 FileId fileId(const Path& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            throw Error(true, toUtf8(path) + ": file not found");
-        fail(path, "cannot read", errno);
-    }
+    if (::stat(path.c_str(), &st) != 0)
+        failLookUp(path, "file not found", "cannot read", errno);
     return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
 std::vector<Entry> folderEntries(const Path& folder) {
     DIR* dir = ::opendir(folder.c_str());
-    if (!dir) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            throw Error(true, toUtf8(folder) + ": folder not found");
-        fail(folder, "cannot list the folder", errno);
-    }
+    if (!dir)
+        failLookUp(folder, "folder not found", "cannot list the folder", errno);
     std::vector<Entry> out;
     while (const dirent* d = ::readdir(dir)) {
         const std::string_view name = d->d_name;
