@@ -1,5 +1,6 @@
 // The parts of the platform layer that are built from the system-specific calls.
 #include "platform.h"
+#include "system.h"
 
 namespace platform {
 
@@ -19,11 +20,27 @@ void writeReplacing(const Path& path, const std::function<void(File&)>& write) {
     }
     tmp = File(); // synced already: closing has nothing left to report
     // The rename itself must reach the disk for the new file to survive a crash.
-    syncFolder(path.parent_path().empty() ? Path(".") : path.parent_path());
+    syncFolder(system::folderOf(path));
 }
 
 void writeReplacing(const Path& path, std::span<const uint8_t> bytes) {
     writeReplacing(path, [bytes](File& f) { f.write(bytes); });
+}
+
+size_t removeLeftovers(const Path& target) noexcept {
+    size_t removed = 0;
+    try {
+        const Path dir = system::folderOf(target);
+        const Path::string_type prefix = system::leftoverPrefix(target);
+        for (const Entry& e : folderEntries(dir)) {
+            if (e.kind == Kind::Regular && system::isLeftoverName(e.name.native(), prefix) &&
+                system::removeUnheld(dir / e.name))
+                ++removed;
+        }
+    } catch (...) {
+        // What it could not list it leaves; the next Save tries again.
+    }
+    return removed;
 }
 
 void copyFile(const Path& src, const Path& dst) {

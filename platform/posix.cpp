@@ -2,6 +2,7 @@
 // shim over libc's open, write, pwrite, ftruncate, fsync, fchmod, rename, unlink,
 // mkstemp and copy_file_range: the writing side must keep going through them.
 #include "platform.h"
+#include "system.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -26,6 +27,13 @@ namespace {
 
 [[noreturn]] void fail(const Path& path, const std::string& what, int err) {
     throw Error(false, toUtf8(path) + ": " + what + ": " + std::strerror(err));
+}
+
+// What a failed look-up at `path` means: nothing there (`missing`), or a failure.
+[[noreturn]] void failLookUp(const Path& path, const char* missing, const char* what, int err) {
+    if (err == ENOENT || err == ENOTDIR)
+        throw Error(true, toUtf8(path) + ": " + missing);
+    fail(path, what, err);
 }
 
 int fdOf(intptr_t handle) { return static_cast<int>(handle); }
@@ -70,21 +78,15 @@ Status status(const Path& path) {
 
 FileId fileId(const Path& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            throw Error(true, toUtf8(path) + ": file not found");
-        fail(path, "cannot read", errno);
-    }
+    if (::stat(path.c_str(), &st) != 0)
+        failLookUp(path, "file not found", "cannot read", errno);
     return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
 std::vector<Entry> folderEntries(const Path& folder) {
     DIR* dir = ::opendir(folder.c_str());
-    if (!dir) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            throw Error(true, toUtf8(folder) + ": folder not found");
-        fail(folder, "cannot list the folder", errno);
-    }
+    if (!dir)
+        failLookUp(folder, "folder not found", "cannot list the folder", errno);
     std::vector<Entry> out;
     while (const dirent* d = ::readdir(dir)) {
         const std::string_view name = d->d_name;
@@ -196,14 +198,13 @@ void File::close() {
         fail(path_, "cannot close", errno);
 }
 
-namespace {
-
-Path folderOf(const Path& target) { return target.parent_path().empty() ? Path(".") : target.parent_path(); }
-std::string leftoverPrefix(const Path& target) { return "." + target.filename().string() + ".graftwell-"; }
+std::string system::leftoverPrefix(const Path& target) {
+    return "." + target.filename().string() + ".graftwell-";
+}
 
 // mkstemp's six letters and digits after the prefix.
-bool isLeftoverName(std::string_view name, std::string_view prefix) {
-    if (name.size() != prefix.size() + 6 || name.substr(0, prefix.size()) != prefix)
+bool system::isLeftoverName(const std::string& name, const std::string& prefix) {
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0)
         return false;
     const auto alnum = [](char c) {
         return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -211,15 +212,13 @@ bool isLeftoverName(std::string_view name, std::string_view prefix) {
     return std::all_of(name.begin() + static_cast<ptrdiff_t>(prefix.size()), name.end(), alnum);
 }
 
-} // namespace
-
 File createBeside(const Path& target) {
     struct stat old {};
     const bool existed = ::stat(target.c_str(), &old) == 0;
-    const Path dir = folderOf(target);
+    const Path dir = system::folderOf(target);
     File out;
     for (int attempt = 0;; ++attempt) {
-        std::string name = (dir / leftoverPrefix(target)).string() + "XXXXXX";
+        std::string name = (dir / system::leftoverPrefix(target)).string() + "XXXXXX";
         out.handle_ = ::mkstemp(name.data());
         if (out.handle_ < 0)
             fail(dir, "cannot create a file in this folder", errno);
@@ -247,26 +246,13 @@ File createBeside(const Path& target) {
     return out;
 }
 
-size_t removeLeftovers(const Path& target) noexcept {
-    size_t removed = 0;
-    try {
-        const Path dir = folderOf(target);
-        const std::string prefix = leftoverPrefix(target);
-        for (const Entry& e : folderEntries(dir)) {
-            if (e.kind != Kind::Regular || !isLeftoverName(e.name.native(), prefix))
-                continue;
-            // A file that its maker still holds is in use: only files we can lock are left over.
-            const Path path = dir / e.name;
-            const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-            if (fd < 0)
-                continue;
-            if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && stillNamed(fd, path) && ::unlink(path.c_str()) == 0)
-                ++removed;
-            ::close(fd);
-        }
-    } catch (...) {
-        // What it could not list it leaves; the next Save tries again.
-    }
+// A file that its maker still holds is in use: only files we can lock are left over.
+bool system::removeUnheld(const Path& path) noexcept {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool removed = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && stillNamed(fd, path) && ::unlink(path.c_str()) == 0;
+    ::close(fd);
     return removed;
 }
 

@@ -7,6 +7,7 @@
 // the Linux tests' preloaded shim does; GW_FAULT_AT gives N and GW_FAULT_FIRED a
 // file to create when it happens.
 #include "platform.h"
+#include "system.h"
 
 #include <windows.h>
 
@@ -364,13 +365,9 @@ void File::close() {
         fail(path_, "cannot close");
 }
 
-namespace {
-
-Path folderOf(const Path& target) { return target.parent_path().empty() ? Path(".") : target.parent_path(); }
-
 // The target's name as the folder holds it (the long name in its own letter case,
 // whatever spelling was given), so that createBeside() and removeLeftovers() agree.
-std::wstring leftoverPrefix(const Path& target) {
+std::wstring system::leftoverPrefix(const Path& target) {
     WIN32_FIND_DATAW d{};
     const HANDLE find =
         FindFirstFileExW(sysPath(target).c_str(), FindExInfoBasic, &d, FindExSearchNameMatch, nullptr, 0);
@@ -383,12 +380,12 @@ std::wstring leftoverPrefix(const Path& target) {
 }
 
 // Process id and attempt number, both in digits, after the prefix (in any letter case).
-bool isLeftoverName(std::wstring_view name, std::wstring_view prefix) {
+bool system::isLeftoverName(const std::wstring& name, const std::wstring& prefix) {
     if (name.size() <= prefix.size() ||
         CompareStringOrdinal(name.data(), static_cast<int>(prefix.size()), prefix.data(),
                              static_cast<int>(prefix.size()), TRUE) != CSTR_EQUAL)
         return false;
-    const std::wstring_view rest = name.substr(prefix.size());
+    const std::wstring_view rest = std::wstring_view(name).substr(prefix.size());
     const size_t dash = rest.find(L'-');
     const auto digits = [](std::wstring_view s) {
         return !s.empty() && std::all_of(s.begin(), s.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
@@ -396,11 +393,9 @@ bool isLeftoverName(std::wstring_view name, std::wstring_view prefix) {
     return dash != std::wstring_view::npos && digits(rest.substr(0, dash)) && digits(rest.substr(dash + 1));
 }
 
-} // namespace
-
 File createBeside(const Path& target) {
-    const Path dir = folderOf(target);
-    const std::wstring prefix = leftoverPrefix(target);
+    const Path dir = system::folderOf(target);
+    const std::wstring prefix = system::leftoverPrefix(target);
     // Access rights come from the folder, as they do for any new file there. The
     // handle, open as long as the File is, is what removeLeftovers() sees held.
     for (unsigned attempt = 0;; ++attempt) {
@@ -421,25 +416,14 @@ File createBeside(const Path& target) {
     }
 }
 
-size_t removeLeftovers(const Path& target) noexcept {
-    size_t removed = 0;
-    try {
-        const Path dir = folderOf(target);
-        const std::wstring prefix = leftoverPrefix(target);
-        for (const Entry& e : folderEntries(dir)) {
-            if (e.kind != Kind::Regular || !isLeftoverName(e.name.native(), prefix) || faultNow())
-                continue;
-            // Opened sharing nothing, which fails while any process has it open, and
-            // deleted as this handle closes: no one can open it in between.
-            const HANDLE h = CreateFileW(sysPath(dir / e.name).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
-                                         FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-            if (h != INVALID_HANDLE_VALUE && CloseHandle(h))
-                ++removed;
-        }
-    } catch (...) {
-        // What it could not list it leaves; the next Save tries again.
-    }
-    return removed;
+// Opened sharing nothing, which fails while any process has it open, and deleted
+// as this handle closes: no one can open it in between.
+bool system::removeUnheld(const Path& path) noexcept {
+    if (faultNow())
+        return false;
+    const HANDLE h = CreateFileW(sysPath(path).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    return h != INVALID_HANDLE_VALUE && CloseHandle(h);
 }
 
 // CopyFileW would be the kernel copy, but it needs a path to write to and carries
@@ -491,6 +475,9 @@ void replace(const Path& from, const Path& to) {
     if (faultNow() ||
         !MoveFileExW(sysPath(from).c_str(), sysPath(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD err = GetLastError();
+        // A folder in the way shows as access denied too: it is named as POSIX names it.
+        if (err == ERROR_ACCESS_DENIED && platform::status(to).kind == Kind::Folder)
+            throw Error(false, toUtf8(to) + ": cannot replace: Is a directory");
         // Another program's open handle shows as a sharing violation or, for a
         // rename over the file, as access denied.
         const bool held = err == ERROR_ACCESS_DENIED && writeAccess(to) == Access::InUse;

@@ -40,15 +40,23 @@ std::optional<platform::Error> errorOf(F f) {
 // ---- one file, one identity ------------------------------------------------------
 
 // Another name for `file`, or nothing where this system has no such name.
-using OtherName = std::optional<fs::path> (*)(const fs::path& file);
+using Name = std::optional<fs::path>;
 struct Spelling {
     const char* name;
-    OtherName make;
+    Name (*make)(const fs::path& file);
     friend void PrintTo(const Spelling& s, std::ostream* os) { *os << s.name; }
 };
 
+// `at`, when `link` could make it.
+template <class Link>
+Name linked(const fs::path& at, Link link) {
+    std::error_code ec;
+    link(at, ec);
+    return ec ? Name() : at;
+}
+
 // The 8.3 name, as cmd's "dir /x" lists it beside the long one.
-std::optional<fs::path> shortName(const fs::path& file) {
+Name shortName(const fs::path& file) {
     const char* cmd = "C:\\windows\\system32\\cmd.exe";
     if (!fs::exists(cmd)) return std::nullopt;
     std::istringstream listing(run(cmd, {"/c", "dir", "/x", file.parent_path().string()}).out);
@@ -61,7 +69,6 @@ std::optional<fs::path> shortName(const fs::path& file) {
     return std::nullopt;
 }
 
-using Name = std::optional<fs::path>;
 const Spelling kSpellings[] = {
     {"DotsAndDotDots",
      [](const fs::path& f) -> Name {
@@ -70,16 +77,12 @@ const Spelling kSpellings[] = {
      }},
     {"Relative", [](const fs::path& f) -> Name { return f.filename(); }}, // the test runs in the file's folder
     {"HardLink",
-     [](const fs::path& f) -> Name {
-         std::error_code ec;
-         fs::create_hard_link(f, f.parent_path() / "hard.scm", ec);
-         return ec ? Name() : f.parent_path() / "hard.scm";
+     [](const fs::path& f) {
+         return linked(f.parent_path() / "hard.scm", [&](auto& at, auto& ec) { fs::create_hard_link(f, at, ec); });
      }},
     {"SymbolicLink",
-     [](const fs::path& f) -> Name {
-         std::error_code ec;
-         fs::create_symlink(f, f.parent_path() / "link.scm", ec);
-         return ec ? Name() : f.parent_path() / "link.scm";
+     [](const fs::path& f) {
+         return linked(f.parent_path() / "link.scm", [&](auto& at, auto& ec) { fs::create_symlink(f, at, ec); });
      }},
     {"LetterCase",
      [](const fs::path& f) -> Name {
@@ -147,13 +150,19 @@ TEST(Lock, AKilledHoldersLockGoesAndItsFileBesideTheMapBecomesALeftover) {
     std::thread holder([&] {
         status = run(GRAFTWELL_HOLDER, {platform::toUtf8(lock), platform::toUtf8(map), platform::toUtf8(ready)}).status;
     });
+    // Ends the holder, here or, should the test stop early, on the way out.
+    const auto end = [&] {
+        std::error_code ec;
+        fs::remove(ready, ec);
+        if (holder.joinable()) holder.join();
+    };
+    const struct Ending { decltype(end)& f; ~Ending() { f(); } } ending{end};
     for (int i = 0; i < 3000 && !fs::exists(ready); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    const bool started = fs::exists(ready);
+    ASSERT_TRUE(fs::exists(ready)) << "the holder did not start";
     EXPECT_FALSE(Lock::tryTake(lock));
     EXPECT_EQ(platform::removeLeftovers(map), 0u);
-    fs::remove(ready);
-    holder.join();
-    ASSERT_TRUE(started && status == 0) << "the holder did not run: " << status;
+    end();
+    ASSERT_EQ(status, 0);
     EXPECT_TRUE(Lock::tryTake(lock));
     EXPECT_EQ(names(dir.path()).size(), 3u);
     EXPECT_EQ(platform::removeLeftovers(map), 1u);
@@ -166,10 +175,7 @@ TEST(Leftovers, OnlyUnheldFilesOfTheMapsOwnPatternGo) {
     writeAll(map, {1});
     const fs::path stale = platform::createBeside(map).path(), otherMaps = platform::createBeside(dir / "b.scm").path();
     const platform::File held = platform::createBeside(map);
-    // Close to the pattern, yet not ours: no suffix, other lengths or letters, another prefix; and a folder.
-    const fs::path folder = platform::createBeside(map).path();
-    fs::remove(folder);
-    fs::create_directory(folder);
+    // Close to the pattern, yet not ours: no suffix, other lengths or letters, another prefix.
     for (const char* decoy : {".edit.scm.graftwell-", ".edit.scm.graftwell-1.2.34", ".edit.scm.graftwell-12345",
                               ".edit.scm.graftwell-1234567", "xedit.scm.graftwell-123456", ".edit.scm.graftwell-1-x",
                               ".edit.scm.graftwell-x-1"})
