@@ -65,14 +65,14 @@ Result save(FrontEnd& fe, const WorkFolder& work, Hold& hold) {
         const std::string shown = fe.mapEditPath();
         const fs::path given = chosenMap(shown, "map to edit"), map = followLinks(given);
         const std::string name = mapName(given), again = ": run Copy Section first; nothing was changed";
-        if (!fs::is_directory(work.placeOf(map).folder())) throw Refusal("nothing to save for " + name + again);
+        if (!isFolder(work.placeOf(map).folder())) throw Refusal("nothing to save for " + name + again);
         const WorkPlace& place = hold.take(fe, work, map, "Adding temp chk file to temp map...");
         const std::optional<Record> r = readRecord(place);
-        if (!r || !fs::is_regular_file(place.editCopy()) || !fs::is_regular_file(place.tempChunk()))
+        if (!r || !isFile(place.editCopy()) || !isFile(place.tempChunk()))
             throw Refusal("nothing to save for " + name + again);
         if (const auto why = stale(fe, *r))
             throw Refusal(*why + ": run Copy Section again; nothing was changed");
-        if (!fs::exists(map))
+        if (!pathExists(map))
             throw Refusal(name + ": the map is gone since Copy Section" + again);
         // The map as Copy Section copied it, or as a Save wrote it (the working copy:
         // also after a Save cut short past its rename), whatever its modification time.

@@ -39,12 +39,12 @@ Result undo(FrontEnd& fe, const WorkFolder& work) {
             fe.setStatus(line);
             throw Quiet(why + unchanged);
         };
-        if (!fs::is_directory(work.placeOf(map).folder())) nothing("no Save of " + name + " to undo");
+        if (!isFolder(work.placeOf(map).folder())) nothing("no Save of " + name + " to undo");
         Hold hold;
         const WorkPlace& place = hold.take(fe, work, map, "Restoring map from before last save...");
         const std::optional<UndoRecord> u = readUndoRecord(place);
-        if (!u || !fs::is_regular_file(place.undoCopy())) nothing("no Save of " + name + " to undo");
-        if (!fs::exists(map))
+        if (!u || !isFile(place.undoCopy())) nothing("no Save of " + name + " to undo");
+        if (!pathExists(map))
             throw Refusal(name + ": the map is gone since the last Save" + unchanged);
         const Version now = versionOf(map);
         if (now == u->before)

@@ -35,8 +35,11 @@ namespace {
 std::vector<fs::path> runFiles(const WorkPlace& w) {
     return {w.record(), w.editCopy(), w.spliceCopy(), w.firstChunk(), w.secondChunk(), w.tempChunk(), w.intermediate()};
 }
-bool isFile(const fs::path& p) { return fs::is_regular_file(fs::symlink_status(p)); }
 } // namespace
+
+bool pathExists(const fs::path& p) { return platform::status(p).kind != platform::Kind::Missing; }
+bool isFile(const fs::path& p) { return platform::status(p).kind == platform::Kind::Regular; }
+bool isFolder(const fs::path& p) { return platform::status(p).kind == platform::Kind::Folder; }
 
 void WorkPlace::cleanUp() const {
     dropPrevious();
@@ -69,11 +72,11 @@ WorkPlace WorkFolder::placeOf(const fs::path& map) const { return WorkPlace(fold
 
 void WorkFolder::ensure(const WorkPlace& place) const {
     // Anything of the name, a plain file included, counts; the steps after it then fail clearly.
-    if (!fs::exists(fs::symlink_status(folder()))) {
+    if (!pathExists(folder())) {
         platform::createFolders(program_);
         platform::createFolder(folder());
     }
-    if (fs::is_directory(folder()) && !fs::exists(fs::symlink_status(place.folder())))
+    if (isFolder(folder()) && !pathExists(place.folder()))
         platform::createFolder(place.folder());
 }
 

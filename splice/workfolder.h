@@ -109,6 +109,12 @@ struct UndoRecord {
 void writeUndoRecord(const WorkPlace& place, const UndoRecord& u);
 std::optional<UndoRecord> readUndoRecord(const WorkPlace& place);
 
+// What is at a path, links followed, through the platform layer (which reaches
+// long paths and names ending in a space or a dot on Windows).
+bool pathExists(const std::filesystem::path& p);
+bool isFile(const std::filesystem::path& p);
+bool isFolder(const std::filesystem::path& p);
+
 // The file a path names, symbolic links at its end followed: what a Save replaces.
 std::filesystem::path followLinks(const std::filesystem::path& map);
 
