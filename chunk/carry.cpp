@@ -69,12 +69,16 @@ std::vector<uint8_t> newTable(const StringTable& ours, const std::vector<std::pa
     // to a copy of the bytes they read.
     std::unordered_map<uint32_t, uint64_t> at; // number -> its new offset
     std::vector<uint8_t> more;                 // what goes after the existing strings, from `tail`
+    std::vector<uint64_t> reused; // where the offsets that change without more numbers are
+    for (const auto& [n, text] : given)
+        if (n <= count)
+            reused.push_back(w * n);
+    std::sort(reused.begin(), reused.end());
     bool moveReaders = added > 0;
     for (const uint32_t k : readers) {
         const uint64_t o = *ours.offset(k), end = o + ours.textAt(static_cast<uint32_t>(o)).size();
-        for (const auto& [n, text] : given)
-            if (n <= count && w * n <= end && o < w * n + w)
-                moveReaders = true;
+        const auto next = std::lower_bound(reused.begin(), reused.end(), o + 1 > w ? o + 1 - w : 0);
+        moveReaders |= next != reused.end() && *next <= end;
     }
     if (moveReaders && !readers.empty()) {
         uint64_t end = 0;
@@ -169,24 +173,6 @@ Carried carryStrings(const GameView& copied, const GameView& splice, std::span<c
         return out;
     const auto theirs = StringTable::of(splice), ours = StringTable::of(copied);
 
-    if (copiedName(names, "TRIG")) {
-        const TriggerUses uses = triggerUses(viewOf(copied, "TRIG"));
-        if (!copiedName(names, "MRGN")) {
-            const auto line = differing("location", uses.locations, 1, ours, theirs, viewOf(copied, "MRGN"),
-                                        viewOf(splice, "MRGN"), 20, 16, 2);
-            if (!line.empty())
-                out.warnings.push_back("the copied triggers use locations whose names differ: " + line);
-        }
-        if (!copiedName(names, "SWNM")) {
-            const auto line = differing("switch", uses.switches, 0, ours, theirs, viewOf(copied, "SWNM"),
-                                        viewOf(splice, "SWNM"), 4, 0, 4);
-            if (!line.empty())
-                out.warnings.push_back("the copied triggers use switches whose names differ: " + line);
-        }
-    }
-    if (!theirs)
-        return out;
-
     // The copied fields and the texts they must read.
     struct Field {
         std::string name;
@@ -203,12 +189,27 @@ Carried carryStrings(const GameView& copied, const GameView& splice, std::span<c
         Field f{name, viewOf(copied, name), {}, {}};
         f.refs = stringRefs(name, f.view);
         for (const StringRef& r : f.refs) {
-            auto t = theirs->text(r.number);
+            auto t = theirs ? theirs->text(r.number) : std::nullopt;
             if (t && r.field->kind == StringKind::Sound)
                 if (const auto s = soundFiles.find(std::string(*t)); s != soundFiles.end())
                     t = s->second, sounds.push_back(s->second);
             f.want.push_back(t);
             any |= t.has_value();
+        }
+        if (name == "TRIG") {
+            const TriggerUses uses = triggerUses(f.view);
+            if (!copiedName(names, "MRGN")) {
+                const auto line = differing("location", uses.locations, 1, ours, theirs, viewOf(copied, "MRGN"),
+                                            viewOf(splice, "MRGN"), 20, 16, 2);
+                if (!line.empty())
+                    out.warnings.push_back("the copied triggers use locations whose names differ: " + line);
+            }
+            if (!copiedName(names, "SWNM")) {
+                const auto line = differing("switch", uses.switches, 0, ours, theirs, viewOf(copied, "SWNM"),
+                                            viewOf(splice, "SWNM"), 4, 0, 4);
+                if (!line.empty())
+                    out.warnings.push_back("the copied triggers use switches whose names differ: " + line);
+            }
         }
         fields.push_back(std::move(f));
     }
@@ -253,8 +254,7 @@ Carried carryStrings(const GameView& copied, const GameView& splice, std::span<c
     }
     std::vector<std::pair<uint32_t, std::string_view>> given;
     uint32_t added = 0;
-    size_t open = std::count_if(number.begin(), number.end(), [](const auto& e) { return e.second == 0; });
-    if (open > 0) {
+    if (std::any_of(number.begin(), number.end(), [](const auto& e) { return e.second == 0; })) {
         for (const std::string& name : copied.names())
             if (holdsStrings(name) && !copiedName(names, name))
                 for (const StringRef& r : stringRefs(name, viewOf(copied, name)))
