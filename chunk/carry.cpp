@@ -27,6 +27,7 @@ std::vector<uint8_t> viewOf(const GameView& v, std::string_view name) {
     return l ? l->bytes() : std::vector<uint8_t>{};
 }
 
+// A size for people: 65,536.
 std::string sizes(uint64_t n) {
     std::string s = std::to_string(n);
     for (int i = static_cast<int>(s.size()) - 3; i > 0; i -= 3)
@@ -95,9 +96,10 @@ std::vector<uint8_t> newTable(const StringTable& ours, const std::vector<std::pa
         more.push_back(0);
     }
 
-    std::vector<uint8_t> out(header + shift + std::max(size, tail + more.size()) - header, 0);
-    if (out.size() > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
+    const uint64_t grown = shift + std::max(size, tail + more.size());
+    if (grown > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
         throw ChunkError("the map to edit's string table would grow past the largest section a chunk file holds");
+    std::vector<uint8_t> out(grown, 0);
     store(out.data(), static_cast<uint32_t>(count + added), static_cast<unsigned>(w));
     uint64_t highest = 0; // the last offset of a string
     for (uint32_t k = 1; k <= count + added; ++k) {
