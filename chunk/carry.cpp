@@ -157,9 +157,10 @@ std::string differing(std::string_view what, const std::vector<uint32_t>& used, 
     std::string line;
     for (const uint32_t i : used) {
         const std::string a = name(theirs, other, i), b = name(ours, mine, i);
-        if (a != b)
-            line += (line.empty() ? "" : "; ") + std::string(what) + " " + std::to_string(i + 1 - first) + " " + a +
-                    " is " + b + " in the map to edit";
+        if (a == b)
+            continue;
+        line.append(line.empty() ? "" : "; ").append(what).append(" ").append(std::to_string(i + 1 - first));
+        line.append(" ").append(a).append(" is ").append(b).append(" in the map to edit");
     }
     return line;
 }
@@ -312,8 +313,11 @@ Carried carryStrings(const GameView& copied, const GameView& splice, std::span<c
             entries[i] = uint32_t{list[4 * i]} | uint32_t{list[4 * i + 1]} << 8 | uint32_t{list[4 * i + 2]} << 16 |
                          uint32_t{list[4 * i + 3]} << 24;
         bool changed = false;
-        for (const auto& [path, n] : soundNumbers) {
-            if (std::any_of(entries.begin(), entries.end(), [&](uint32_t e) { return e == n || ours->text(e) == path; }))
+        for (const auto& sound : soundNumbers) {
+            const std::string_view path = sound.first;
+            const uint32_t n = sound.second;
+            const auto listed = [&](uint32_t e) { return e == n || ours->text(e) == path; };
+            if (std::any_of(entries.begin(), entries.end(), listed))
                 continue;
             const auto free = std::find(entries.begin(), entries.end(), 0u);
             if (free == entries.end())

@@ -111,16 +111,24 @@ struct NameUse {
     bool action; // else a condition
     uint32_t at;
     uint8_t width;
-    std::initializer_list<uint8_t> types;
+    uint64_t types; // as bits
 };
-const std::array kUses = {
-    // Bring, command the most at, command the least at.
-    NameUse{TriggerUse::Location, false, 0, 4, {3, 7, 17}},
-    NameUse{TriggerUse::Location, true, 0, 4, {7, 10, 11, 16, 18, 23, 25, 28, 34, 38, 39, 42, 43, 44, 46, 48, 49, 50, 51, 52, 53}},
+constexpr uint64_t bits(std::initializer_list<uint8_t> types) {
+    uint64_t out = 0;
+    for (const uint8_t t : types)
+        out |= uint64_t{1} << t;
+    return out;
+}
+constexpr std::array kUses = {
+    // Bring, command the most at, command the least at; the actions that act at a location.
+    NameUse{TriggerUse::Location, false, 0, 4, bits({3, 7, 17})},
+    NameUse{TriggerUse::Location, true, 0, 4,
+            bits({7, 10, 11, 16, 18, 23, 25, 28, 34, 38, 39, 42, 43, 44, 46, 48, 49, 50, 51, 52, 53})},
     // Move location, move unit and order name a second location.
-    NameUse{TriggerUse::Location, true, 20, 4, {38, 39, 46}},
-    NameUse{TriggerUse::Switch, false, 16, 1, {11}},
-    NameUse{TriggerUse::Switch, true, 20, 4, {13}},
+    NameUse{TriggerUse::Location, true, 20, 4, bits({38, 39, 46})},
+    // The switch condition, and set switch.
+    NameUse{TriggerUse::Switch, false, 16, 1, bits({11})},
+    NameUse{TriggerUse::Switch, true, 20, 4, bits({13})},
 };
 
 } // namespace
@@ -153,7 +161,7 @@ std::optional<StringTable> StringTable::of(const GameView& view) {
 std::optional<uint32_t> StringTable::offset(uint32_t k) const {
     if (k == 0 || k > entries_)
         return std::nullopt;
-    return load(data_.data() + wide_ * k, wide_);
+    return load(data_.data() + size_t{wide_} * k, wide_);
 }
 
 std::optional<std::string_view> StringTable::text(uint32_t k) const {
@@ -244,10 +252,10 @@ TriggerUses triggerUses(std::span<const uint8_t> trig) {
             const uint32_t count = u.action ? kActionCount : kConditionCount;
             const uint32_t typeAt = u.action ? kActionType : kConditionType;
             for (uint32_t i = 0; i < count; ++i) {
-                const uint8_t* e = t + first + i * size;
+                const uint8_t* e = t + first + size_t{i} * size;
                 if (e[typeAt] == 0)
                     break;
-                if (std::find(u.types.begin(), u.types.end(), e[typeAt]) == u.types.end())
+                if (e[typeAt] >= 64 || !(u.types >> e[typeAt] & 1))
                     continue;
                 const uint32_t v = load(e + u.at, u.width);
                 if (u.kind == TriggerUse::Switch || v != 0)
