@@ -152,7 +152,7 @@ std::string differing(std::string_view what, const std::vector<uint32_t>& used, 
                 n |= uint32_t{names[pos + b]} << (8 * b);
             text = table->text(n);
         }
-        return text ? "\"" + shownText(*text) + "\"" : std::string("(no name)");
+        return text ? quoted(*text) : std::string("(no name)");
     };
     std::string line;
     for (const uint32_t i : used) {

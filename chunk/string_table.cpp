@@ -234,10 +234,11 @@ std::string place(const StringRef& ref) {
     return what;
 }
 
-std::string shownText(std::string_view text) {
-    std::string out;
+std::string quoted(std::string_view text) {
+    std::string out = "\"";
     for (const char c : printable(text))
         out += c == '"' ? std::string("\\x22") : std::string(1, c);
+    out += '"';
     return out;
 }
 

@@ -92,8 +92,9 @@ std::vector<StringRef> stringRefs(std::string_view section, std::span<const uint
 // Where a reference is, for people: "trigger 12, action 3: display text".
 std::string place(const StringRef& ref);
 
-// Texts for messages: bytes outside printable ASCII, the backslash and the quote as \xHH.
-std::string shownText(std::string_view text);
+// A text for messages, in quotes: bytes outside printable ASCII, the backslash and
+// the quote as \xHH.
+std::string quoted(std::string_view text);
 
 // What a trigger names by number in the map's other sections.
 enum class TriggerUse : uint8_t { Location, Switch };

@@ -35,7 +35,7 @@ int listStrings(std::span<const uint8_t> chunkBytes, const std::string& label, s
             for (const chunk::StringRef& r : chunk::stringRefs(name, bytes)) {
                 const auto text = table ? table->text(r.number) : std::nullopt;
                 out << chunk::printable(name) << '\t' << chunk::place(r) << '\t' << r.number << '\t'
-                    << (text ? "\"" + chunk::shownText(*text) + "\"" : std::string("(no text)")) << '\n';
+                    << (text ? chunk::quoted(*text) : std::string("(no text)")) << '\n';
             }
         }
     } catch (const chunk::ChunkError& e) {
