@@ -3,29 +3,13 @@
 // both and copySection, then carryStrings on its result (best of a few runs).
 //
 //   bench_carry EDIT SPLICE [SECTION] [RUNS]     SECTION defaults to TRIG
+#include "best.h"
 #include "carry.h"
 #include "copy.h"
 #include "fixtures.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <functional>
 #include <string>
-
-namespace {
-
-double best(int runs, const std::function<void()>& f) {
-    double b = 1e9;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        f();
-        b = std::min(b, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-    return b;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -39,13 +23,13 @@ int main(int argc, char** argv) {
     const chunk::Rope e(edit), s(splice);
     const std::vector<std::string> names = {name};
 
-    const double copy = best(runs, [&] { chunk::copySection(chunk::GameView(e), chunk::GameView(s), name); });
+    const double copy = bench::best(runs, [&] { chunk::copySection(chunk::GameView(e), chunk::GameView(s), name); });
     const chunk::Copied copied = chunk::copySection(chunk::GameView(e), chunk::GameView(s), name);
     const chunk::GameView vc(copied.file), vs(s);
     chunk::Carried carried;
-    const double carry = best(runs, [&] { carried = chunk::carryStrings(vc, vs, names, {}); });
+    const double carry = bench::best(runs, [&] { carried = chunk::carryStrings(vc, vs, names, {}); });
     std::printf("chunk files: %zu and %zu bytes; \"%s\" carried %zu strings\n", edit.size(), splice.size(),
                 name.c_str(), carried.strings);
-    std::printf("copySection %.4f s, carryStrings %.4f s (best of %d)\n", copy, carry, runs);
+    std::printf("copySection %.6f s, carryStrings %.6f s (best of %d)\n", copy, carry, runs);
     return 0;
 }
