@@ -134,6 +134,14 @@ void put(Carried& out, const std::string& name, std::vector<uint8_t> data) {
     out.file = std::move(made.file);
 }
 
+std::optional<StringTable> tableOf(const GameView& view, const std::string& which) {
+    try {
+        return StringTable::of(view);
+    } catch (const ChunkError& e) {
+        throw ChunkError(which + ": " + e.what());
+    }
+}
+
 bool copiedName(std::span<const std::string> names, std::string_view name) {
     return std::find(names.begin(), names.end(), name) != names.end();
 }
@@ -174,7 +182,7 @@ Carried carryStrings(const GameView& copied, const GameView& splice, std::span<c
     if (copiedName(names, "STR ") || copiedName(names, "STRx") ||
         std::none_of(names.begin(), names.end(), [](const std::string& n) { return holdsStrings(n); }))
         return out;
-    const auto theirs = StringTable::of(splice), ours = StringTable::of(copied);
+    const auto theirs = tableOf(splice, "the map to splice"), ours = tableOf(copied, "the map to edit");
 
     // The copied fields and the texts they must read.
     struct Field {
@@ -334,7 +342,7 @@ Carried carryStrings(const GameView& copied, const GameView& splice, std::span<c
 
 std::vector<std::string> soundPaths(const GameView& splice, std::span<const std::string> names) {
     std::vector<std::string> out;
-    const auto theirs = StringTable::of(splice);
+    const auto theirs = tableOf(splice, "the map to splice");
     if (!theirs)
         return out;
     for (const std::string& name : names)
