@@ -215,7 +215,8 @@ TEST(CarryStrings, RefusesWhereTheTableCannotTakeTheTexts) {
                                           "would need 65,540 bytes (it has 65,534)"},
         {edit(table({over, "12345678"}, 4), "STRx"), "", 65544},
         {edit({0x2C, 0x01, 6, 0, 'a', 0}), "declares 300 strings but holds offsets for 2"},
-        {fixtures::makeChunk({{"STR ", table({})}, {"STRx", table({}, 4)}, {"SPRP", sprp(0, 0)}}), "the map to edit: the chunk file holds both"},
+        {fixtures::makeChunk({{"STR ", table({})}, {"STRx", table({}, 4)}, {"SPRP", sprp(0, 0)}}),
+         "the map to edit: the chunk file holds both"},
         {fixtures::makeChunk({{"SPRP", sprp(0, 0)}}), "the map to edit has no string table"},
         // A compiled map's table takes no change, but a text it has is found.
         {edit(table({"a", "new"}, 2, Bytes(20, 1))), "", 8},
