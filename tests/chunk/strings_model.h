@@ -85,13 +85,6 @@ inline std::vector<Ref> refs(const std::string& name, const Bytes& view) {
     return out;
 }
 
-inline bool holds(const std::string& name) {
-    for (const chunk::StringField& f : chunk::stringFields())
-        if (f.section == name)
-            return true;
-    return false;
-}
-
 // What breaks the carrying property, or "": `result` made from `copied` (the map to
 // edit after the raw copy of `names` from `splice`) with `sounds` carried.
 inline std::string carriedFault(const Bytes& copied, const Bytes& splice, const std::vector<std::string>& names,
@@ -101,27 +94,24 @@ inline std::string carriedFault(const Bytes& copied, const Bytes& splice, const 
     if (copiedName("STR ") || copiedName("STRx"))
         return e == r ? "" : "copying the string table changed more than it";
     std::set<std::string> all;
-    for (const auto& [n, b] : e)
-        all.insert(n);
-    for (const auto& [n, b] : r)
-        all.insert(n);
+    for (const Views* v : {&e, &r})
+        for (const auto& [n, b] : *v)
+            all.insert(n);
     for (const auto& n : all) {
         if (n == "STR " || n == "STRx")
             continue;
         if (e.count(n) != r.count(n))
             return "\"" + n + "\" appeared or went";
         const Bytes &was = e.at(n), &now = r.at(n);
-        if (!copiedName(n) || !holds(n)) {
+        if (!copiedName(n) || !chunk::holdsStrings(n)) {
             for (const Ref& ref : refs(n, was))
                 if (const auto t = text(e, ref.number); t && text(r, ref.number) != t)
                     return "\"" + n + "\" names another text at " + std::to_string(ref.pos);
             if (n == "WAV " && !copiedName(n) && was.size() == now.size()) {
                 for (size_t i = 0; i + 4 <= was.size(); i += 4) {
                     const uint32_t a = num(was, i, 4), b = num(now, i, 4);
-                    bool carried = false;
-                    for (const auto& [from, to] : sounds)
-                        carried |= text(r, b) == to;
-                    if (a != b && (a != 0 || !carried || i >= 2048))
+                    const auto carried = [&](const auto& sound) { return text(r, b) == sound.second; };
+                    if (a != b && (a != 0 || i >= 2048 || std::none_of(sounds.begin(), sounds.end(), carried)))
                         return "the sound list changed otherwise than by a carried sound";
                 }
             } else if (was != now) {

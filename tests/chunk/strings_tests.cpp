@@ -321,7 +321,7 @@ TEST(CarryStrings, HoldsOnSeededRandomMaps) {
         const model::Views ve = model::views(edit), vs = model::views(splice);
         std::vector<std::string> names;
         for (const auto& [name, b] : vs)
-            if (ve.count(name) && (model::holds(name) || name == "STR ") && rng() % 3 == 0)
+            if (ve.count(name) && (chunk::holdsStrings(name) || name == "STR ") && rng() % 3 == 0)
                 names.push_back(name);
         if (names.empty())
             continue;
