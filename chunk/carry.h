@@ -51,7 +51,8 @@ struct Carried {
 //
 // New texts go after the existing strings; a number reused or added changes only its
 // own offset (more numbers move every offset by the room their offsets take), and
-// every other number keeps its text. The table and the renumbered sections are put
+// every other number keeps its text (one whose text starts in the count or the
+// offsets, as protections do, moves to a copy of it when they change). The table and the renumbered sections are put
 // in with copySection, so that repeated and protected instances are handled as Copy
 // Section handles them. `copied.file()` must outlive the result.
 //
