@@ -5,6 +5,7 @@
 // checked against the input, both ways across the two codecs.
 //
 //   bench_codec FILE [RUNS]    FILE: e.g. made by bench/mkchunk.py
+#include "best.h"
 #include "dcl.h"
 #include "fixtures.h"
 
@@ -46,16 +47,6 @@ size_t stormExplode(const Bytes& in, std::span<uint8_t> out) {
                : 0;
 }
 
-// The best wall time of `runs` calls of `f`, in seconds.
-double best(int runs, const std::function<void()>& f) {
-    double b = 1e9;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        f();
-        b = std::min(b, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-    return b;
-}
 
 struct Result {
     double implode = 0, explode = 0;
@@ -66,7 +57,7 @@ Result measure(const std::vector<std::span<const uint8_t>>& sectors, int runs, B
                size_t (*explode)(const Bytes&, std::span<uint8_t>), size_t (*check)(const Bytes&, std::span<uint8_t>)) {
     std::vector<Bytes> coded(sectors.size());
     Result r;
-    r.implode = best(runs, [&] {
+    r.implode = bench::best(runs, [&] {
         for (size_t i = 0; i < sectors.size(); ++i)
             coded[i] = implode(sectors[i]);
     });
@@ -78,7 +69,7 @@ Result measure(const std::vector<std::span<const uint8_t>>& sectors, int runs, B
             packed.push_back(i);
     }
     Bytes out(kSector);
-    r.explode = best(runs, [&] {
+    r.explode = bench::best(runs, [&] {
         for (size_t i : packed)
             if (explode(coded[i], {out.data(), sectors[i].size()}) != sectors[i].size())
                 die("a sector did not decode to its size");

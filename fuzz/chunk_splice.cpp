@@ -4,14 +4,18 @@
 // A Copy Section that succeeds must give a chunk file in which the game reads the
 // splice map's section for the name and everything else as in the map to edit
 // (where neither repeats the name: the plain three-part splice), and Save must
-// store it.
+// store it. Carrying the copied section's strings must then make every string field
+// of it read the splice map's text, and leave every other section and text as it
+// was, or refuse with a reason.
 #include "archive.h"
+#include "carry.h"
 #include "fuzz.h"
 #include "layout.h"
 #include "fileops.h"
 #include "view.h"
 #include "platform.h"
 #include "splice.h"
+#include "strings_model.h"
 
 #include <cstring>
 #include <fstream>
@@ -117,6 +121,26 @@ void checkViews(const Bytes& edit, const Bytes& splice, const Bytes& out, const 
     }
 }
 
+void checkCarried(const Bytes& copied, const Bytes& spliced, const std::string& name, bool rename) {
+    const chunk::Rope c(copied), s(spliced);
+    const chunk::GameView vc(c), vs(s);
+    const std::vector<std::string> names = {name};
+    std::map<std::string, std::string> sounds;
+    try {
+        for (const auto& path : chunk::soundPaths(vs, names))
+            sounds[path] = rename ? path + "~" : path;
+        const chunk::Carried carried = chunk::carryStrings(vc, vs, names, sounds);
+        const std::string fault = model::carriedFault(copied, spliced, names, sounds, carried.file.bytes());
+        if (!fault.empty()) {
+            std::fprintf(stderr, "%s\n", fault.c_str());
+            fuzz::fail("carrying the strings broke the property");
+        }
+    } catch (const chunk::ChunkError& e) {
+        if (!*e.what())
+            fuzz::fail("a refusal to carry strings without a reason");
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* raw, size_t size) {
@@ -156,6 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* raw, size_t size) {
 
     const Bytes edited(a.begin(), a.end()), spliced(b.begin(), b.end()), out = readFile(work.placeOf(edit).tempChunk());
     checkViews(edited, spliced, out, name);
+    checkCarried(out, spliced, name, yes);
 
     const splice::Result saved = splice::save(fe, work);
     if (!saved) {

@@ -43,6 +43,23 @@ Bytes terrain(uint16_t w, uint16_t h, uint16_t era, uint32_t seed) {
                                 {"STR ", fixtures::pattern(300, seed + 3, false)}});
 }
 
+// A string table holding `texts`, a scenario name and a trigger whose three
+// actions (transmission, play sound, display text) name strings `first`...
+Bytes stringsChunk(std::initializer_list<std::string> texts, uint16_t first) {
+    Bytes table = u16s({uint16_t(texts.size())}), body, trig(2400);
+    for (const auto& t : texts) {
+        const Bytes offset = u16s({uint16_t(2 + 2 * texts.size() + body.size())});
+        table.insert(table.end(), offset.begin(), offset.end());
+        body.insert(body.end(), t.begin(), t.end());
+        body.push_back(0);
+    }
+    table.insert(table.end(), body.begin(), body.end());
+    for (uint16_t i = 0; i < 3; ++i)
+        trig[320 + 32 * i + 4] = uint8_t(first + i), trig[320 + 32 * i + 8] = uint8_t(first + i),
+                       trig[320 + 32 * i + 26] = uint8_t(7 + i);
+    return fixtures::makeChunk({{"STR ", table}, {"SPRP", u16s({first, 1})}, {"TRIG", trig}});
+}
+
 // Chunk-splice input: name, split, answer, then both chunk files.
 Bytes splicePair(const std::string& name, const Bytes& a, const Bytes& b, bool yes = true) {
     Bytes out(name.begin(), name.end());
@@ -129,8 +146,13 @@ int main(int argc, char** argv) {
     const Bytes back = u16s({uint16_t(-18), 0xFFFF}); // LOOP's length -18 steps back to VER
     std::copy(back.begin(), back.end(), loop.end() - 8);
     Bytes cut = fixtures::makeChunk({{"VER ", {205, 0}}, {"TILE", Bytes(32, 3)}});
-    cut.resize(cut.size() - 10);
+    cut.erase(cut.end() - 10, cut.end());
+    // Triggers and a scenario name whose string numbers name other texts in each map.
+    const Bytes textsA = stringsChunk({"Hello", "staredit\\wav\\a.wav", "", "Spawn"}, 1);
+    const Bytes textsB = stringsChunk({"Exit", "Hello", "staredit\\wav\\a.wav", "New"}, 2);
     const std::vector<std::pair<std::string, Bytes>> pairs = {
+        {"strings-trig", splicePair("TRIG", textsA, textsB)},
+        {"strings-scenario", splicePair("SPRP", textsA, textsB, false)},
         {"same-size", splicePair("TILE", small, other)},
         {"other-size", splicePair("MTXM", small, bigger)},
         {"other-size-refused", splicePair("ISOM", small, bigger, false)},

@@ -1,0 +1,146 @@
+// A plain model of how the game resolves string numbers, and the property that
+// carrying strings promises, for the tests and the fuzz target. Only the table of
+// string fields and the game's view of each section are shared with the code.
+#pragma once
+
+#include "string_table.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace model {
+
+using Bytes = std::vector<uint8_t>;
+using Views = std::map<std::string, Bytes>;
+
+inline uint32_t num(const Bytes& b, uint64_t at, unsigned w) {
+    uint32_t v = 0;
+    for (unsigned i = 0; i < w; ++i)
+        v |= uint32_t{b[at + i]} << (8 * i);
+    return v;
+}
+
+inline Views views(const Bytes& file) {
+    const chunk::Rope rope(file);
+    const chunk::GameView view(rope);
+    Views out;
+    for (const auto& name : view.names())
+        if (const auto l = view.loaded(name))
+            out[name] = l->bytes();
+    return out;
+}
+
+// String k of a map: the count and the offsets are w-byte numbers at the start of
+// the table; the text runs from k's offset to a NUL or the end of the table.
+inline std::optional<std::string> text(const Views& v, uint32_t k) {
+    const bool wide = v.count("STRx");
+    if (!wide && !v.count("STR "))
+        return std::nullopt;
+    const Bytes& t = v.at(wide ? "STRx" : "STR ");
+    const unsigned w = wide ? 4 : 2;
+    if (k == 0 || t.size() < uint64_t{w} * k + w || k > num(t, 0, w) || num(t, w * k, w) >= t.size())
+        return std::nullopt;
+    std::string s;
+    for (size_t i = num(t, w * k, w); i < t.size() && t[i] != 0; ++i)
+        s += char(t[i]);
+    return s;
+}
+
+struct Ref {
+    uint64_t pos;
+    uint32_t number;
+    chunk::StringKind kind;
+    unsigned width;
+};
+
+// Every string number in a section's view, row by row of the table.
+inline std::vector<Ref> refs(const std::string& name, const Bytes& view) {
+    std::vector<Ref> out;
+    for (const chunk::StringField& f : chunk::stringFields()) {
+        if (f.section != name)
+            continue;
+        const uint64_t size = f.record ? f.record : view.size();
+        for (uint64_t r = 0; size && (r + 1) * size <= view.size(); ++r) {
+            for (uint32_t i = 0; i < f.count; ++i) {
+                const uint64_t slot = r * size + f.at + uint64_t{i} * f.stride, pos = slot + f.field;
+                if (pos + f.width > (r + 1) * size)
+                    break;
+                if (f.actions && view[slot + 26] == 0) // the actions end at the first of type 0
+                    break;
+                if (f.actions && (view[slot + 26] >= 64 || !((f.actions >> view[slot + 26]) & 1)))
+                    continue;
+                if (f.useDefault && view[r * size + i] != 0)
+                    continue;
+                const uint32_t n = num(view, pos, f.width);
+                if (n != 0 && n <= f.max)
+                    out.push_back({pos, n, f.kind, f.width});
+            }
+        }
+    }
+    return out;
+}
+
+// What breaks the carrying property, or "": `result` made from `copied` (the map to
+// edit after the raw copy of `names` from `splice`) with `sounds` carried.
+inline std::string carriedFault(const Bytes& copied, const Bytes& splice, const std::vector<std::string>& names,
+                                const std::map<std::string, std::string>& sounds, const Bytes& result) {
+    const Views e = views(copied), s = views(splice), r = views(result);
+    const auto copiedName = [&](const std::string& n) { return std::count(names.begin(), names.end(), n) > 0; };
+    if (copiedName("STR ") || copiedName("STRx"))
+        return e == r ? "" : "copying the string table changed more than it";
+    std::set<std::string> all;
+    for (const Views* v : {&e, &r})
+        for (const auto& [n, b] : *v)
+            all.insert(n);
+    for (const auto& n : all) {
+        if (n == "STR " || n == "STRx")
+            continue;
+        if (e.count(n) != r.count(n))
+            return "\"" + n + "\" appeared or went";
+        const Bytes &was = e.at(n), &now = r.at(n);
+        if (!copiedName(n) || !chunk::holdsStrings(n)) {
+            for (const Ref& ref : refs(n, was))
+                if (const auto t = text(e, ref.number); t && text(r, ref.number) != t)
+                    return "\"" + n + "\" names another text at " + std::to_string(ref.pos);
+            if (n == "WAV " && !copiedName(n) && was.size() == now.size()) {
+                for (size_t i = 0; i + 4 <= was.size(); i += 4) {
+                    const uint32_t a = num(was, i, 4), b = num(now, i, 4);
+                    const auto carried = [&](const auto& sound) { return text(r, b) == sound.second; };
+                    if (a != b && (a != 0 || i >= 2048 || std::none_of(sounds.begin(), sounds.end(), carried)))
+                        return "the sound list changed otherwise than by a carried sound";
+                }
+            } else if (was != now) {
+                return "\"" + n + "\" changed";
+            }
+            continue;
+        }
+        const Bytes& want = s.at(n);
+        if (want.size() != now.size())
+            return "\"" + n + "\" is not the splice map's size";
+        Bytes masked = want;
+        for (const Ref& ref : refs(n, want)) {
+            const uint32_t got = num(now, ref.pos, ref.width);
+            auto t = text(s, ref.number);
+            if (t && ref.kind == chunk::StringKind::Sound && sounds.count(*t))
+                t = sounds.at(*t);
+            if (t ? text(r, got) != t : got != ref.number)
+                return "\"" + n + "\" at " + std::to_string(ref.pos) + " reads another text than in the map to splice";
+            for (unsigned i = 0; i < ref.width; ++i)
+                masked[ref.pos + i] = now[ref.pos + i];
+        }
+        if (masked != now)
+            return "\"" + n + "\" changed outside its string numbers";
+    }
+    const Views::const_iterator table = e.count("STRx") ? e.find("STRx") : e.find("STR ");
+    for (uint32_t k = 1; table != e.end() && k <= num(table->second, 0, table->first == "STRx" ? 4 : 2); ++k)
+        if (const auto t = text(e, k); t && !t->empty() && text(r, k) != t)
+            return "string " + std::to_string(k) + " reads another text";
+    return "";
+}
+
+} // namespace model

@@ -1,0 +1,361 @@
+#include "carry.h"
+#include "copy.h"
+#include "fixtures.h"
+#include "list_strings.h"
+#include "strings_model.h"
+
+#include <gmock/gmock.h>
+
+#include <random>
+#include <sstream>
+
+using fixtures::Bytes;
+using Texts = std::vector<std::optional<std::string>>;
+using Sounds = std::map<std::string, std::string>;
+
+namespace {
+
+void put(Bytes& b, size_t at, uint32_t v, unsigned w) {
+    for (unsigned i = 0; i < w; ++i)
+        b[at + i] = uint8_t(v >> (8 * i));
+}
+
+// A string table holding `texts` as numbers 1.., each after the last; nothing: an offset past the end.
+Bytes table(const Texts& texts, unsigned w = 2, const Bytes& tail = {}) {
+    Bytes t(w + w * texts.size());
+    put(t, 0, uint32_t(texts.size()), w);
+    for (size_t k = 0; k < texts.size(); ++k) {
+        put(t, w + w * k, texts[k] ? uint32_t(t.size()) : (w == 2 ? 0xFFFF : 0xFFFFFF), w);
+        if (texts[k])
+            t.insert(t.end(), texts[k]->begin(), texts[k]->end()), t.push_back(0);
+    }
+    t.insert(t.end(), tail.begin(), tail.end());
+    return t;
+}
+
+// One trigger: actions (type, text, sound, location, number) and conditions (type, location, switch).
+struct Act { uint8_t type; uint32_t text = 0, sound = 0, location = 0, number = 0; };
+struct Cond { uint8_t type; uint32_t location = 0; uint8_t sw = 0; };
+Bytes trigger(const std::vector<Act>& acts, const std::vector<Cond>& conds = {}) {
+    Bytes t(2400);
+    for (size_t i = 0; i < conds.size(); ++i)
+        put(t, 20 * i, conds[i].location, 4), t[20 * i + 15] = conds[i].type, t[20 * i + 16] = conds[i].sw;
+    for (size_t i = 0; i < acts.size(); ++i) {
+        const size_t a = 320 + 32 * i;
+        put(t, a, acts[i].location, 4), put(t, a + 4, acts[i].text, 4), put(t, a + 8, acts[i].sound, 4);
+        put(t, a + 20, acts[i].number, 4), t[a + 26] = acts[i].type;
+    }
+    return t;
+}
+Bytes cat(std::vector<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+Bytes sprp(uint16_t name, uint16_t description) {
+    Bytes b(4);
+    put(b, 0, name, 2), put(b, 2, description, 2);
+    return b;
+}
+
+std::vector<std::string> placesOf(const std::string& name, const Bytes& view) {
+    std::vector<std::string> out;
+    for (const auto& r : chunk::stringRefs(name, view))
+        out.push_back(chunk::place(r) + " = " + std::to_string(r.number));
+    return out;
+}
+
+// The raw copy of `names`, then the carrying; the new chunk file and what was carried.
+struct Outcome {
+    Bytes copied, file;
+    size_t strings = 0, sounds = 0;
+    std::vector<std::string> warnings;
+    std::string error;
+    bool code = false;
+};
+Outcome carry(const Bytes& edit, const Bytes& splice, const std::vector<std::string>& names,
+              const Sounds& sounds = {}) {
+    Outcome o;
+    o.copied = edit;
+    const chunk::Rope s(splice);
+    const chunk::GameView vs(s);
+    for (const auto& n : names) {
+        const chunk::Rope e(o.copied);
+        o.copied = chunk::copySection(chunk::GameView(e), vs, n).file.bytes();
+    }
+    const chunk::Rope c(o.copied);
+    try {
+        const chunk::Carried r = chunk::carryStrings(chunk::GameView(c), vs, names, sounds);
+        o.file = r.file.bytes(), o.strings = r.strings, o.sounds = r.sounds, o.warnings = r.warnings;
+        EXPECT_EQ(model::carriedFault(o.copied, splice, names, sounds, o.file), "");
+    } catch (const chunk::StringsAreCode& e) {
+        o.error = e.what(), o.code = true;
+    } catch (const chunk::ChunkError& e) {
+        o.error = e.what();
+    }
+    return o;
+}
+
+TEST(StringTable, ResolvesNumbersAsTheGameDoes) {
+    const Bytes abc = table({"A", std::nullopt, "", "BC"});
+    const Bytes noNul = {1, 0, 4, 0, 'x', 'y'};                   // the last string runs to the end
+    const Bytes bigCount = {0xFF, 0xFF, 8, 0, 6, 0, 'o', 0, 'k'}; // 65,535 strings declared, 3 offsets held
+    const Bytes wide = table({"wide", "x"}, 4);
+    const struct { Bytes data; bool wide; std::vector<std::optional<std::string>> texts; } cases[] = {
+        {abc, false, {std::nullopt, "A", std::nullopt, "", "BC", std::nullopt}},
+        {noNul, false, {std::nullopt, "xy", std::nullopt}},
+        {bigCount, false, {std::nullopt, "k", "o", std::nullopt, std::nullopt}},
+        {wide, true, {std::nullopt, "wide", "x", std::nullopt}},
+        {{0}, false, {std::nullopt, std::nullopt}},
+    };
+    for (const auto& c : cases) {
+        const chunk::StringTable t(c.data, c.wide);
+        const model::Views v = {{c.wide ? "STRx" : "STR ", c.data}};
+        for (uint32_t k = 0; k < c.texts.size(); ++k) {
+            EXPECT_EQ(t.text(k), c.texts[k]) << k;
+            EXPECT_EQ(model::text(v, k), c.texts[k]) << k;
+        }
+    }
+    // Repeated instances write over the start: the table is what the game ends up with.
+    const Bytes decoy = fixtures::makeChunk({{"STR ", table({"decoy", "real"})}, {"STR ", {1, 0, 12, 0}}});
+    const chunk::Rope rope(decoy);
+    const auto game = chunk::StringTable::of(chunk::GameView(rope));
+    EXPECT_EQ(game->text(1), "real");
+    EXPECT_EQ(game->text(2), std::nullopt);
+    const Bytes both = fixtures::makeChunk({{"STR ", abc}, {"STRx", wide}});
+    const chunk::Rope two(both);
+    EXPECT_THROW(chunk::StringTable::of(chunk::GameView(two)), chunk::ChunkError);
+}
+
+// Every row of the table against the format's description: which fields, which action types.
+TEST(StringFields, AreWhereTheFormatSaysTheyAre) {
+    const std::map<std::string, std::pair<std::set<int>, std::set<int>>> uses = {
+        {"TRIG", {{7, 9, 12, 17, 18, 19, 20, 21, 33, 34, 35, 36, 37, 41, 47}, {7, 8}}}, {"MBRF", {{3, 4, 8}, {2, 8}}}};
+    for (const auto& [name, types] : uses)
+        for (int type = 1; type < 256; ++type) { // and the actions end at the first of type 0
+            std::set<uint32_t> got, want;
+            for (const auto& r : chunk::stringRefs(name, trigger({{uint8_t(type), 5, 6}, {0, 7, 7}, {9, 8, 8}})))
+                got.insert(r.number);
+            if (types.first.count(type)) want.insert(5);
+            if (types.second.count(type)) want.insert(6);
+            EXPECT_EQ(got, want) << name << " action type " << type;
+        }
+    Bytes forc(20), unis(4048), unix(4168), mrgn(50), swnm(1024), wav(2048);
+    put(forc, 8, 1, 2), put(forc, 14, 4, 2);
+    for (Bytes* u : {&unis, &unix})
+        (*u)[0] = 1, put(*u, 3192, 7, 2), put(*u, 3194, 8, 2); // unit type 0 uses its default name
+    put(mrgn, 16, 3, 2), put(mrgn, 36, 9, 2), put(mrgn, 56 - 10, 2, 2);
+    put(swnm, 1020, 70000, 4), put(wav, 0, 1, 4), put(wav, 2044, 2, 4);
+    const Bytes trig = cat({trigger({}), trigger({{7, 5, 6}, {9, 65536}, {47, 65535}}), Bytes(2399, 1)});
+    using L = std::vector<std::string>;
+    const std::pair<std::string, std::pair<Bytes, L>> cases[] = {
+        {"SPRP", {sprp(3, 0), {"scenario name = 3"}}},
+        {"FORC", {forc, {"force 1 name = 1", "force 4 name = 4"}}},
+        {"UNIS", {unis, {"unit type 1 name = 8"}}},
+        {"UNIx", {unix, {"unit type 1 name = 8"}}},
+        {"MRGN", {mrgn, {"location 1 name = 3", "location 2 name = 9"}}},
+        {"SWNM", {swnm, {"switch 256 name = 70000"}}},
+        {"WAV ", {wav, {"sound list entry 1 = 1", "sound list entry 512 = 2"}}},
+        {"TRIG", {trig, {"trigger 2, action 1: transmission text = 5", "trigger 2, action 1: transmission sound = 6",
+                         "trigger 2, action 3: comment = 65535"}}},
+        {"MBRF", {trigger({{8, 1, 2}, {2, 3, 4}}), {"briefing trigger 1, action 1: transmission text = 1",
+                                                    "briefing trigger 1, action 1: transmission sound = 2",
+                                                    "briefing trigger 1, action 2: play sound = 4"}}},
+        {"TILE", {Bytes(8, 1), {}}},
+    };
+    for (const auto& [name, c] : cases) {
+        EXPECT_EQ(placesOf(name, c.first), c.second) << name;
+        EXPECT_EQ(model::refs(name, c.first).size(), c.second.size()) << name;
+        EXPECT_EQ(chunk::holdsStrings(name), name != "TILE");
+    }
+}
+
+TEST(CarryStrings, ChoosesNumbersAndWritesTheTable) {
+    const Bytes edit = fixtures::makeChunk(
+        {{"STR ", table({"Hello", "", "Exit", "Spawn", ""})}, {"SPRP", sprp(2, 0)}, {"TRIG", trigger({{9, 3}})}});
+    const Bytes splice =
+        fixtures::makeChunk({{"TRIG", trigger({{9, 1}, {9, 2}, {9, 3}, {9, 4}, {9, 9}, {12, 3}, {9, 5}})},
+                             {"STR ", table({"Hello", "Spawn", "New", "Newer", "Hello"})}});
+    const Outcome o = carry(edit, splice, {"TRIG"});
+    ASSERT_EQ(o.error, "");
+    // Kept, the same text elsewhere, the free number (2 is the scenario's name), a new one, names nothing.
+    std::vector<uint32_t> numbers;
+    for (const auto& r : chunk::stringRefs("TRIG", model::views(o.file).at("TRIG")))
+        numbers.push_back(r.number);
+    EXPECT_EQ(numbers, (std::vector<uint32_t>{1, 4, 5, 6, 9, 5, 1}));
+    EXPECT_EQ(o.strings, 4u);
+    // The old strings move by the new offset's room; the new texts follow them.
+    const Bytes old = table({"Hello", "", "Exit", "Spawn", ""});
+    EXPECT_EQ(model::views(o.file).at("STR "), cat({{6, 0, 14, 0, 20, 0, 21, 0, 26, 0, 33, 0, 37, 0},
+                                                    Bytes(old.begin() + 12, old.end()), {'N', 'e', 'w', 0},
+                                                    {'N', 'e', 'w', 'e', 'r', 0}}));
+    // Texts that already agree, and a copy of the table itself: the plain copy.
+    for (const auto& names : {std::vector<std::string>{"TRIG"}, {"TRIG", "STR "}}) {
+        const Bytes strings = names.size() > 1 ? table({"x"}) : table({"Hello", "", "", "Spawn"});
+        const Bytes same = fixtures::makeChunk({{"TRIG", trigger({{9, 1}, {9, 4}, {12, 9}})}, {"STR ", strings}});
+        const Outcome plain = carry(edit, same, names);
+        EXPECT_EQ(plain.file, plain.copied);
+        EXPECT_EQ(plain.strings, 0u);
+    }
+}
+
+TEST(CarryStrings, RefusesWhereTheTableCannotTakeTheTexts) {
+    const Bytes hers = fixtures::makeChunk({{"STR ", table({"new"})}, {"SPRP", sprp(1, 1)}});
+    const auto edit = [](const Bytes& strings, const std::string& name = "STR ") {
+        return fixtures::makeChunk({{name, strings}, {"SPRP", sprp(0, 0)}});
+    };
+    // Strings of 65,527 and 65,518 bytes: the new text starts at byte 65,535 or 65,536 of the table.
+    const std::string fits(65527, 'x'), over(65518, 'x');
+    const struct { Bytes edit; std::string error; uint32_t at = 0; } cases[] = {
+        {edit(table({"old"}, 2, Bytes(9, 0xCC))), "the map to edit keeps 9 bytes that are not zero after its last"},
+        {edit(table({"old"}, 2, cat({Bytes(8, 0xCC), Bytes(100)}))), "", 18}, // after the padding, moved by 2
+        {edit(table({fits, ""})), "", 65535},
+        {edit(table({over, "12345678"})), "every \"STR \" string must start below byte 65,536, and with them it "
+                                          "would need 65,540 bytes (it has 65,534)"},
+        {edit(table({over, "12345678"}, 4), "STRx"), "", 65544},
+        {edit({0x2C, 0x01, 6, 0, 'a', 0}), "declares 300 strings but holds offsets for 2"},
+        {fixtures::makeChunk({{"STR ", table({})}, {"STRx", table({}, 4)}, {"SPRP", sprp(0, 0)}}),
+         "the map to edit: the chunk file holds both"},
+        {fixtures::makeChunk({{"SPRP", sprp(0, 0)}}), "the map to edit has no string table"},
+        // A compiled map's table takes no change, but a text it has is found.
+        {edit(table({"a", "new"}, 2, Bytes(20, 1))), "", 8},
+    };
+    for (const auto& c : cases) {
+        const Outcome o = carry(c.edit, hers, {"SPRP"});
+        EXPECT_THAT(o.error, ::testing::HasSubstr(c.error));
+        EXPECT_EQ(o.code, c.error.find("not zero") != std::string::npos);
+        if (!c.at) {
+            EXPECT_NE(o.error, "");
+            continue;
+        }
+        const model::Views v = model::views(o.file);
+        const bool wide = v.count("STRx");
+        const uint32_t n = model::num(v.at("SPRP"), 0, 2);
+        EXPECT_EQ(model::num(v.at(wide ? "STRx" : "STR "), (wide ? 4 : 2) * n, wide ? 4 : 2), c.at);
+    }
+}
+
+TEST(CarryStrings, CarriesSoundsAndWarnsOfLocationsAndSwitches) {
+    const std::string a = "staredit\\wav\\a.wav", b = "staredit\\wav\\b.wav", buzz = "sound\\Misc\\Buzz.wav";
+    Bytes wav(2048), mrgnA(60), mrgnB(60), swnm(1024);
+    put(wav, 0, 2, 4), put(mrgnA, 16, 4, 2), put(mrgnA, 36, 5, 2), put(mrgnB, 16, 2, 2), put(mrgnB, 36, 3, 2);
+    put(swnm, 8, 6, 4);
+    const Bytes edit = fixtures::makeChunk({{"STR ", table({b, "Exit", "Same"})}, {"WAV ", wav}, {"MRGN", mrgnB},
+                                            {"SWNM", Bytes(1024)}, {"TRIG", trigger({})}});
+    const Bytes splice = fixtures::makeChunk(
+        {{"STR ", table({a, b, buzz, "Spawn", "Same", "Door"})}, {"MRGN", mrgnA}, {"SWNM", swnm},
+         {"TRIG", trigger({{8, 0, 1}, {7, 5, 2, 1}, {8, 0, 3}, {13, 0, 0, 0, 4}}, {{3, 2}, {11, 0, 2}})}});
+    const chunk::Rope rope(splice);
+    const std::vector<std::string> names = {"TRIG"};
+    EXPECT_EQ(chunk::soundPaths(chunk::GameView(rope), names), (std::vector<std::string>{a, b, buzz}));
+    const Sounds sounds = {{a, a}, {b, "staredit\\wav\\b(2).wav"}};
+    const Outcome o = carry(edit, splice, names, sounds);
+    ASSERT_EQ(o.error, "");
+    EXPECT_EQ(o.sounds, 2u);
+    const model::Views v = model::views(o.file);
+    std::vector<std::optional<std::string>> listed;
+    for (size_t i = 0; i < 4; ++i)
+        listed.push_back(model::text(v, model::num(v.at("WAV "), 4 * i, 4)));
+    EXPECT_EQ(listed, (Texts{"Exit", a, "staredit\\wav\\b(2).wav", std::nullopt}));
+    EXPECT_EQ(o.warnings, (std::vector<std::string>{
+                              "the copied triggers use locations whose names differ: location 1 \"Spawn\" is \"Exit\" "
+                              "in the map to edit",
+                              "the copied triggers use switches whose names differ: switch 3 \"Door\" is (no name) in "
+                              "the map to edit"}));
+    EXPECT_EQ(carry(edit, splice, {"TRIG", "MRGN", "SWNM"}, sounds).warnings, std::vector<std::string>{});
+}
+
+// Seeded maps with every string section, shared and past-the-end texts, numbers past
+// the count, texts read from the offsets, repeated tables, padding and code after the strings.
+Bytes randomMap(std::mt19937& rng) {
+    static const std::vector<std::string> pool = {
+        "", "Hello", "Spawn", "Exit", "\xC7\xD1\xB1\xDB", "a\"b\\c",
+        "staredit\\wav\\a.wav", "staredit\\wav\\b.wav", "sound\\Misc\\Buzz.wav"};
+    const unsigned w = rng() % 4 ? 2 : 4;
+    Texts texts(1 + rng() % 14);
+    for (auto& t : texts)
+        if (rng() % 8)
+            t = pool[rng() % pool.size()];
+    Bytes strings = table(texts, w, rng() % 3 ? Bytes(rng() % 12) : Bytes(rng() % 12, uint8_t(1 + rng() % 9)));
+    if (rng() % 5 == 0) // a number whose text starts in the count or the offsets
+        put(strings, w * (1 + rng() % texts.size()), uint32_t(rng() % (w + w * texts.size())), w);
+    std::vector<fixtures::Member> sections;
+    if (rng() % 4 == 0) { // a decoy covered by a later instance
+        Bytes decoy = strings;
+        std::fill(decoy.begin(), decoy.begin() + long(decoy.size() / 2), 0xEE);
+        sections = {{w == 2 ? "STR " : "STRx", decoy}, {"VER ", {1, 0}}};
+        strings.resize(decoy.size() / 2);
+    }
+    sections.push_back({w == 2 ? "STR " : "STRx", strings});
+    const std::map<std::string, size_t> sizes = {{"SPRP", 4}, {"FORC", 20}, {"UNIS", 4048}, {"UNIx", 4168},
+                                                 {"MRGN", 20 * (1 + rng() % 5)}, {"SWNM", 1024}, {"WAV ", 2048},
+                                                 {"TRIG", 2400 * (1 + rng() % 3) + rng() % 2 * 7}, {"MBRF", 2400}};
+    static const uint8_t types[] = {0, 2, 3, 4, 7, 8, 8, 9, 9, 10, 11, 12, 13, 17, 41, 47};
+    for (const auto& [name, size] : sizes) {
+        if (rng() % 4 == 0)
+            continue;
+        Bytes b(size);
+        for (const chunk::StringField& f : chunk::stringFields()) {
+            for (size_t r = 0; f.section == name && (r + 1) * (f.record ? f.record : size) <= size; ++r)
+                for (uint32_t i = 0; i < f.count; ++i) {
+                    const size_t slot = r * f.record + f.at + i * f.stride;
+                    if (f.actions && f.field == 4) // the first action is not the end of the list
+                        b[slot + 26] = types[i == 0 ? 1 + rng() % 15 : rng() % 16];
+                    if (f.useDefault) b[i] = rng() % 3 == 0;
+                    if (rng() % 2) put(b, slot + f.field, rng() % (texts.size() + 3), f.width);
+                    if (f.actions && f.field == 4) put(b, slot, rng() % 6, 4), put(b, slot + 20, rng() % 5, 4);
+                }
+        }
+        sections.push_back({name, b});
+    }
+    std::shuffle(sections.begin() + 1, sections.end(), rng);
+    return fixtures::makeChunk(sections);
+}
+
+TEST(CarryStrings, HoldsOnSeededRandomMaps) {
+    std::mt19937 rng(20261209);
+    size_t carried = 0, code = 0, refused = 0;
+    for (int round = 0; round < 400; ++round) {
+        const Bytes edit = randomMap(rng), splice = randomMap(rng);
+        const model::Views ve = model::views(edit), vs = model::views(splice);
+        std::vector<std::string> names;
+        for (const auto& [name, b] : vs)
+            if (ve.count(name) && (chunk::holdsStrings(name) || name == "STR ") && rng() % 3 == 0)
+                names.push_back(name);
+        if (names.empty())
+            continue;
+        const chunk::Rope s(splice);
+        Sounds sounds;
+        for (const auto& path : chunk::soundPaths(chunk::GameView(s), names))
+            if (rng() % 3)
+                sounds[path] = rng() % 2 ? path : path + "(2)";
+        SCOPED_TRACE("round " + std::to_string(round));
+        const Outcome o = carry(edit, splice, names, sounds);
+        (o.error.empty() ? carried : o.code ? code : refused) += 1;
+        EXPECT_TRUE(o.error.empty() || o.code || o.error.find("bytes (it has") != std::string::npos) << o.error;
+        const Outcome same = carry(edit, edit, names);
+        EXPECT_EQ(same.file, edit);
+    }
+    EXPECT_GT(carried, 10 * (code + refused)) << carried << " carried, " << code << " code, " << refused << " refused";
+}
+
+TEST(ListStrings, ShowsPlaceNumberAndText) {
+    const Bytes file = fixtures::makeChunk(
+        {{"STR ", table({"Hi\n", "a\\b\"c"})}, {"SPRP", sprp(1, 2)}, {"TRIG", trigger({{9, 2}, {9, 7}})}});
+    const auto list = [&](std::optional<std::string> section) {
+        std::ostringstream out, err;
+        const int status = cli::listStrings(file, "m.chk", section, out, err);
+        return std::tuple{status, out.str(), err.str()};
+    };
+    const std::string trig = "TRIG\ttrigger 1, action 1: display text\t2\t\"a\\x5Cb\\x22c\"\n"
+                             "TRIG\ttrigger 1, action 2: display text\t7\t(no text)\n";
+    EXPECT_EQ(list(std::nullopt), std::tuple(0, "SPRP\tscenario name\t1\t\"Hi\\x0A\"\nSPRP\tscenario description\t2\t"
+                                                "\"a\\x5Cb\\x22c\"\n" + trig, ""));
+    EXPECT_EQ(list("TRIG"), std::tuple(0, trig, ""));
+    EXPECT_EQ(list("MBRF"), std::tuple(1, "", "graftwell-cli: error: m.chk: the chunk file has no \"MBRF\" section the "
+                                              "game reads\n"));
+    EXPECT_THAT(std::get<2>(list("TILE")), ::testing::HasSubstr("\"TILE\" holds no string numbers; these do: SPRP, "));
+}
+
+} // namespace
