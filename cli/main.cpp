@@ -1,6 +1,7 @@
 // graftwell-cli: Copy Section and Save from the command line, for scripts.
 #include "archive.h"
 #include "fileops.h"
+#include "list_strings.h"
 #include "view.h"
 #include "platform.h"
 #include "splice.h"
@@ -14,11 +15,12 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: graftwell-cli copy EDIT SPLICE [--section NAME]... [--force] [--work-dir DIR]\n"
+    "usage: graftwell-cli copy EDIT SPLICE [--section NAME]... [--force] [--raw] [--work-dir DIR]\n"
     "       graftwell-cli save EDIT [--work-dir DIR]\n"
     "       graftwell-cli undo EDIT [--work-dir DIR]\n"
-    "       graftwell-cli splice EDIT SPLICE [--section NAME]... [--force] [--work-dir DIR]\n"
+    "       graftwell-cli splice EDIT SPLICE [--section NAME]... [--force] [--raw] [--work-dir DIR]\n"
     "       graftwell-cli sections MAP\n"
+    "       graftwell-cli strings MAP [--section NAME]\n"
     "       graftwell-cli --help | --version\n";
 
 constexpr const char* kHelp =
@@ -34,11 +36,17 @@ constexpr const char* kHelp =
     "                     name, position of the length field (from 1), declared\n"
     "                     length, what the game does with it; then, for each\n"
     "                     name found more than once, how many bytes it reads\n"
+    "  strings MAP        list the string fields of MAP's sections (or of\n"
+    "                     --section NAME): section, place, number and text\n"
     "\n"
     "  --section NAME     section to copy (default TILE); give it several times\n"
     "                     to copy several sections in one run, e.g. the terrain:\n"
     "                     --section MTXM --section TILE --section ISOM\n"
     "  --force            copy terrain even between maps of other size or tileset\n"
+    "  --raw              copy the sections' bytes alone: string numbers then\n"
+    "                     name the map to edit's texts, and no sound file goes\n"
+    "                     with them (by default the texts and sound files that\n"
+    "                     the copied sections name are carried)\n"
     "  --work-dir DIR     folder that holds the working folder \"temp\" (default:\n"
     "                     the program's folder, or ~/.local/share/graftwell);\n"
     "                     each map to edit has its own place in it, so several\n"
@@ -53,6 +61,7 @@ struct Options {
     std::vector<std::string> sections;
     std::optional<std::string> workDir;
     bool force = false;
+    bool raw = false;
 };
 
 class CliFrontEnd : public splice::FrontEnd {
@@ -65,6 +74,8 @@ public:
     }
     void setStatus(const std::string& text) override { std::cout << text << std::endl; }
     void yield() override {}
+    void note(const std::string& line) override { std::cerr << "graftwell-cli: " << line << std::endl; }
+    bool carryStrings() override { return !o_.raw; }
     bool confirm(const std::string& warning) override {
         if (o_.force) std::cerr << "graftwell-cli: warning: " << warning << std::endl;
         else refusedWarning = true;
@@ -89,26 +100,26 @@ int report(const splice::Result& r, const CliFrontEnd& fe) {
     return 1;
 }
 
-int listSections(const std::string& map) {
-    std::vector<uint8_t> data;
+// The chunk file of a map, or a bare chunk file (so that extracted files can be
+// inspected); nothing, with the error said, when neither can be read.
+std::optional<std::vector<uint8_t>> chunkOf(const std::string& map) {
     try {
-        data = archive::readMember(platform::fromUtf8(map), splice::kChunkMember);
-    } catch (const archive::ArchiveError& e) {
-        // A bare chunk file is listed too, so that extracted files can be inspected.
-        if (map.size() < 4 || map.compare(map.size() - 4, 4, ".chk") != 0) {
-            std::cerr << "graftwell-cli: error: " << e.what() << std::endl;
-            return 1;
-        }
         try {
-            data = fileops::readFile(platform::fromUtf8(map));
-        } catch (const std::exception& e2) {
-            std::cerr << "graftwell-cli: error: " << e2.what() << std::endl;
-            return 1;
+            return archive::readMember(platform::fromUtf8(map), splice::kChunkMember);
+        } catch (const archive::ArchiveError&) {
+            if (map.size() < 4 || map.compare(map.size() - 4, 4, ".chk") != 0) throw;
+            return fileops::readFile(platform::fromUtf8(map));
         }
     } catch (const std::exception& e) {
         std::cerr << "graftwell-cli: error: " << e.what() << std::endl;
-        return 1;
+        return std::nullopt;
     }
+}
+
+int listSections(const std::string& map) {
+    const auto chunkFile = chunkOf(map);
+    if (!chunkFile) return 1;
+    const std::vector<uint8_t>& data = *chunkFile;
     try {
         const chunk::Rope file(data);
         const chunk::GameView view(file);
@@ -154,6 +165,8 @@ int main(int argc, char** argv) {
             (a == "--section" ? o.sections.push_back(args[++i]) : void(o.workDir = args[++i]));
         } else if (a == "--force") {
             o.force = true;
+        } else if (a == "--raw") {
+            o.raw = true;
         } else if (a.size() > 1 && a[0] == '-' && a != "--") {
             return usage("unknown option " + a);
         } else {
@@ -163,13 +176,24 @@ int main(int argc, char** argv) {
 
     const bool copy = o.command == "copy" || o.command == "splice";
     const size_t want = copy ? 2 : 1;
-    if (!copy && o.command != "save" && o.command != "undo" && o.command != "sections")
+    if (!copy && o.command != "save" && o.command != "undo" && o.command != "sections" && o.command != "strings")
         return usage("unknown command " + o.command);
     if (o.positional.size() != want)
         return usage(o.command + " takes " + std::to_string(want) + (want == 1 ? " path" : " paths"));
     if (o.command == "sections") return listSections(o.positional[0]);
-    if (!copy && (!o.sections.empty() || o.force))
-        return usage(o.command + " takes no --section or --force");
+    if (o.command == "strings") {
+        if (o.sections.size() > 1 || o.force || o.raw) return usage("strings takes at most one --section");
+        std::optional<std::string> section;
+        try {
+            if (!o.sections.empty()) section = chunk::normalizeName(o.sections.front());
+        } catch (const chunk::ChunkError& e) {
+            return usage(e.what());
+        }
+        const auto chunkFile = chunkOf(o.positional[0]);
+        return chunkFile ? cli::listStrings(*chunkFile, o.positional[0], section, std::cout, std::cerr) : 1;
+    }
+    if (!copy && (!o.sections.empty() || o.force || o.raw))
+        return usage(o.command + " takes no --section, --force or --raw");
 
     const splice::WorkFolder work(o.workDir ? platform::fromUtf8(*o.workDir)
                                             : splice::defaultProgramFolder());

@@ -77,6 +77,8 @@ public:
     void setStatus(const std::string&) override {}
     void yield() override {}
     bool confirm(const std::string&) override { return yes_; }
+    // The bytes alone: the carrying property is checked on them separately.
+    bool carryStrings() override { return false; }
 
 private:
     std::string edit_, other_, name_;

@@ -187,7 +187,8 @@ void copySteps(FrontEnd& fe, const WorkPlace& work, const CopyRequest& req) {
         }
         spliceOne(fe, req, req.names[i], first, work.secondChunk(), work.tempChunk());
     }
-    if (terrainWithoutMtxm(req)) fe.setStatus("Note: the game draws the terrain from \"MTXM\", which is not copied.");
+    std::vector<std::string> notes = req.carry ? carryStep(fe, work, req) : std::vector<std::string>{};
+    if (terrainWithoutMtxm(req)) notes.push_back("Note: the game draws the terrain from \"MTXM\", which is not copied.");
 
     Record r;
     r.map = req.editShown;
@@ -199,6 +200,7 @@ void copySteps(FrontEnd& fe, const WorkPlace& work, const CopyRequest& req) {
     r.holdsChunk = fileops::sameContent(work.firstChunk(), work.tempChunk());
     writeRecord(work, r);
     fe.setStatus("Done!");
+    for (const std::string& line : notes) fe.note(line);
 }
 
 } // namespace

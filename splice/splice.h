@@ -38,6 +38,13 @@ public:
     virtual void yield() = 0;
     // A warning that the job would likely break the map; true means go on.
     virtual bool confirm(const std::string& warning) = 0;
+    // Something the user should know about a copy that went through (locations
+    // whose names differ, terrain the game draws from elsewhere): one line, after
+    // the last step, so that a window keeps it in view.
+    virtual void note(const std::string& line) { setStatus(line); }
+    // Whether Copy Section carries the texts and sound files the copied sections
+    // name; false copies the sections' bytes alone.
+    virtual bool carryStrings() { return true; }
     // The map to splice and section names the front end shows now. Save refuses when
     // they differ from what Copy Section copied, so that it never writes what is not
     // shown; a front end that shows none (a command naming only the map) gives nothing.

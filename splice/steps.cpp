@@ -110,6 +110,7 @@ CopyRequest CopyRequest::from(FrontEnd& fe) {
     r.splice = chosenMap(r.spliceShown, "map to splice");
     const std::vector<std::string> given = fe.sectionNames();
     if (given.empty()) throw Refusal("no section name given");
+    r.carry = fe.carryStrings();
     for (const std::string& g : given) {
         const SectionName name(g);
         if (std::find(r.names.begin(), r.names.end(), name) != r.names.end())

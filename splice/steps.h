@@ -82,9 +82,14 @@ struct CopyRequest {
     std::filesystem::path edit, splice;
     std::string editShown, spliceShown; // as the front end gave them
     std::vector<SectionName> names; // at least one, none twice
+    bool carry = true;              // the texts and sound files the names name go with them
 
     static CopyRequest from(FrontEnd& fe); // throws Refusal
     std::vector<std::string> nameBytes() const;
 };
+
+// Copy Section's carrying step over the temporary chunk file; gives the notes
+// for the user (locations and switches whose names differ).
+std::vector<std::string> carryStep(FrontEnd& fe, const WorkPlace& place, const CopyRequest& req);
 
 } // namespace splice

@@ -15,38 +15,12 @@ using Sounds = std::map<std::string, std::string>;
 
 namespace {
 
-void put(Bytes& b, size_t at, uint32_t v, unsigned w) {
-    for (unsigned i = 0; i < w; ++i)
-        b[at + i] = uint8_t(v >> (8 * i));
-}
+using fixtures::Act;
+using fixtures::Cond;
+using fixtures::put;
+using fixtures::table;
+using fixtures::trigger;
 
-// A string table holding `texts` as numbers 1.., each after the last; nothing: an offset past the end.
-Bytes table(const Texts& texts, unsigned w = 2, const Bytes& tail = {}) {
-    Bytes t(w + w * texts.size());
-    put(t, 0, uint32_t(texts.size()), w);
-    for (size_t k = 0; k < texts.size(); ++k) {
-        put(t, w + w * k, texts[k] ? uint32_t(t.size()) : (w == 2 ? 0xFFFF : 0xFFFFFF), w);
-        if (texts[k])
-            t.insert(t.end(), texts[k]->begin(), texts[k]->end()), t.push_back(0);
-    }
-    t.insert(t.end(), tail.begin(), tail.end());
-    return t;
-}
-
-// One trigger: actions (type, text, sound, location, number) and conditions (type, location, switch).
-struct Act { uint8_t type; uint32_t text = 0, sound = 0, location = 0, number = 0; };
-struct Cond { uint8_t type; uint32_t location = 0; uint8_t sw = 0; };
-Bytes trigger(const std::vector<Act>& acts, const std::vector<Cond>& conds = {}) {
-    Bytes t(2400);
-    for (size_t i = 0; i < conds.size(); ++i)
-        put(t, 20 * i, conds[i].location, 4), t[20 * i + 15] = conds[i].type, t[20 * i + 16] = conds[i].sw;
-    for (size_t i = 0; i < acts.size(); ++i) {
-        const size_t a = 320 + 32 * i;
-        put(t, a, acts[i].location, 4), put(t, a + 4, acts[i].text, 4), put(t, a + 8, acts[i].sound, 4);
-        put(t, a + 20, acts[i].number, 4), t[a + 26] = acts[i].type;
-    }
-    return t;
-}
 Bytes cat(std::vector<Bytes> parts) {
     Bytes out;
     for (const Bytes& p : parts)

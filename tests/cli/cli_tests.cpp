@@ -20,7 +20,7 @@ TEST(Cli, CommandsPrintTheirStepsAndExitWithTheirStatus) {
     const std::string gone = utf8("gone 투혼.scm"), error = "graftwell-cli: error: ";
     makeMap(platform::fromUtf8(a), makeChunk({{"DIM ", {8, 0, 8, 0}}, {"TILE", Bytes(10, 1)}, {"MTXM", Bytes(10, 2)}}));
     makeMap(platform::fromUtf8(b), makeChunk({{"DIM ", {9, 0, 8, 0}}, {"MTXM", Bytes(4, 3)}, {"TILE", Bytes(6, 4)}}));
-    Strings spliced = withTerrainNote(kCopySteps);
+    Strings spliced = kCopySteps;
     spliced.insert(spliced.end(), kSaveSteps.begin(), kSaveSteps.end());
     const struct { Strings args; int status; Strings out; std::string err; } cases[] = {
         {{"save", a, "--work-dir", w}, 1,
@@ -37,6 +37,7 @@ TEST(Cli, CommandsPrintTheirStepsAndExitWithTheirStatus) {
         {{"copy", a, b, "--section", "MTXM", "--force", "--work-dir", w}, 0, kCopySteps, "warning: Copying \"MTXM\""},
         {{"save", a, "--work-dir", w}, 0, kSaveSteps, ""},
         {{"splice", a, b, "--force", "--work-dir", w}, 0, spliced, "graftwell-cli: warning: Copying \"TILE\""},
+        {{"copy", a, b, "--section", "TILE", "--force", "--work-dir", w}, 0, kCopySteps, "graftwell-cli: " + kTerrainNote},
         {{}, 2, {}, "usage:"},
         {{"copy", "a", "b", "--section"}, 2, {}, "usage:"},
         {{"save", "a", "--section", "TILE"}, 2, {}, "usage:"},

@@ -4,6 +4,7 @@
 #include "protections.h"
 #include "splice.h"
 #include "steps.h"
+#include "string_table.h"
 
 #include <gmock/gmock.h>
 
@@ -23,8 +24,11 @@ struct Recorder : splice::FrontEnd {
     std::string edit, other;
     std::vector<std::string> sections = {"TILE"};
     Strings statuses;
-    bool yes = false;
+    bool yes = false, raw = false;
+    Strings notes;
     std::string mapEditPath() override { return edit; }
+    bool carryStrings() override { return !raw; }
+    void note(const std::string& line) override { notes.push_back(line); }
     std::string mapSplicePath() override { return other; }
     std::vector<std::string> sectionNames() override { return sections; }
     void setStatus(const std::string& t) override { statuses.push_back(t); }
@@ -219,6 +223,39 @@ TEST_F(Procedures, EachMapHasAPlaceOfItsOwnThatOneProcedureHoldsAtATime) {
     release.join();
     EXPECT_EQ(fe.statuses[1], "Waiting for another Graftwell to finish with this map...");
     EXPECT_EQ(fe.statuses[2], kSaveSteps[0]);
+}
+
+// The texts the copied triggers name, in the order they name them, as the game resolves them in a chunk file.
+Strings triggerTexts(const Bytes& chunkFile) {
+    const chunk::Rope rope(chunkFile);
+    const chunk::GameView view(rope);
+    const auto table = chunk::StringTable::of(view);
+    Strings out;
+    for (const auto& r : chunk::stringRefs("TRIG", view.loaded("TRIG")->bytes()))
+        out.push_back(std::string(table->text(r.number).value_or("?")));
+    out.push_back(std::string(table->text(2).value_or("?"))); // what the map to edit's SPRP names
+    return out;
+}
+
+// Copy Section carries the texts the copied triggers name, and keeps the map to edit's own; with carrying off it
+// copies the bytes alone. A map whose strings are code is refused, naming the way to copy the bytes alone.
+TEST_F(Procedures, CopySectionCarriesTheTextsTheCopiedSectionsName) {
+    makeMap(fe.edit, makeChunk({{"STR ", table({"Hello", "Keep"})}, {"SPRP", {2, 0, 0, 0}}, {"TRIG", trigger({{9, 2}})}}));
+    makeMap(fe.other, makeChunk({{"STR ", table({"Spawn", "Exit", "Keep"})}, {"TRIG", trigger({{9, 1}, {9, 3}, {12, 2}})}}));
+    fe.sections = {"TRIG"};
+    ASSERT_TRUE(splice::copySection(fe, work)) << fe.statuses.back();
+    EXPECT_EQ(fe.statuses[fe.statuses.size() - 2], "Carrying 3 strings and 0 sound files from second map...");
+    EXPECT_EQ(triggerTexts(readAll(place().tempChunk())), (Strings{"Spawn", "Keep", "Exit", "Keep"}));
+    fe.raw = true;
+    ASSERT_TRUE(splice::copySection(fe, work));
+    EXPECT_EQ(triggerTexts(readAll(place().tempChunk())), (Strings{"Hello", "?", "Keep", "Keep"}));
+
+    makeMap(fe.edit, makeChunk({{"STR ", table({"Hello", "Keep"}, 2, Bytes(12, 0x90))}, {"SPRP", {2, 0, 0, 0}}, {"TRIG", {}}}));
+    const Bytes before = readAll(fe.edit);
+    fe.raw = false;
+    const auto r = splice::copySection(fe, work);
+    EXPECT_THAT(r.error, ::testing::MatchesRegex("^edit.scm: the map to edit keeps 12 bytes .* --raw copies the sections' bytes alone$"));
+    EXPECT_EQ(readAll(fe.edit), before);
 }
 
 // Save writes only what the front end shows: after another map to splice or section is picked, it refuses.

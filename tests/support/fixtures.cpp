@@ -46,6 +46,34 @@ Bytes makeChunk(const std::vector<Member>& sections) {
     return out;
 }
 
+void put(Bytes& b, size_t at, uint32_t v, unsigned w) {
+    for (unsigned i = 0; i < w; ++i)
+        b[at + i] = uint8_t(v >> (8 * i));
+}
+
+Bytes table(const std::vector<std::optional<std::string>>& texts, unsigned w, const Bytes& tail) {
+    Bytes t(w + w * texts.size());
+    put(t, 0, uint32_t(texts.size()), w);
+    for (size_t k = 0; k < texts.size(); ++k) {
+        put(t, w + w * k, texts[k] ? uint32_t(t.size()) : (w == 2 ? 0xFFFF : 0xFFFFFF), w);
+        if (texts[k])
+            t.insert(t.end(), texts[k]->begin(), texts[k]->end()), t.push_back(0);
+    }
+    t.insert(t.end(), tail.begin(), tail.end());
+    return t;
+}
+
+Bytes trigger(const std::vector<Act>& acts, const std::vector<Cond>& conds) {
+    Bytes t(2400);
+    for (size_t i = 0; i < conds.size(); ++i)
+        put(t, 20 * i, conds[i].location, 4), t[20 * i + 15] = conds[i].type, t[20 * i + 16] = conds[i].sw;
+    for (size_t i = 0; i < acts.size(); ++i) {
+        const size_t a = 320 + 32 * i;
+        put(t, a, acts[i].location, 4), put(t, a + 4, acts[i].text, 4), put(t, a + 8, acts[i].sound, 4);
+        put(t, a + 20, acts[i].number, 4), t[a + 26] = acts[i].type;
+    }
+    return t;
+}
 Bytes pattern(size_t size, uint32_t seed, bool compressible) {
     Bytes out(size);
     std::mt19937 rng(seed);
@@ -69,7 +97,7 @@ void writeAll(const fs::path& path, const Bytes& bytes) {
 Strings first(const Strings& steps, size_t n) { return {steps.begin(), steps.begin() + n}; }
 
 Strings withTerrainNote(Strings steps) {
-    steps.insert(steps.end() - 1, kTerrainNote);
+    steps.push_back(kTerrainNote);
     return steps;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -18,6 +19,16 @@ using Strings = std::vector<std::string>;
 
 // A chunk file from (name, data) pairs; names are padded to 4 bytes.
 Bytes makeChunk(const std::vector<Member>& sections);
+// Little-endian `v` in `w` bytes at `at`.
+void put(Bytes& b, size_t at, uint32_t v, unsigned w);
+// A string table (`STR ` data, or `STRx` with w = 4) holding `texts` as numbers 1.., each after the last;
+// nothing: an offset past the end. `tail` follows the texts.
+Bytes table(const std::vector<std::optional<std::string>>& texts, unsigned w = 2, const Bytes& tail = {});
+// One trigger record: actions (type, text, sound, location, number) and conditions (type, location, switch).
+struct Act { uint8_t type; uint32_t text = 0, sound = 0, location = 0, number = 0; };
+struct Cond { uint8_t type; uint32_t location = 0; uint8_t sw = 0; };
+Bytes trigger(const std::vector<Act>& acts, const std::vector<Cond>& conds = {});
+
 // Deterministic filler bytes; `compressible` gives the repetitive data of terrain.
 Bytes pattern(size_t size, uint32_t seed = 1, bool compressible = true);
 
@@ -51,7 +62,7 @@ inline const Strings kCopySteps = {
 inline const Strings kSaveSteps = {"Adding temp chk file to temp map...", "Deleting old map file...",
                                    "Copying modified map...", "Save successful!"};
 Strings first(const Strings& steps, size_t n);
-// A copy of TILE or ISOM without MTXM says, before "Done!", that the game draws MTXM.
+// A copy of TILE or ISOM without MTXM notes, after "Done!", that the game draws MTXM.
 inline const std::string kTerrainNote = "Note: the game draws the terrain from \"MTXM\", which is not copied.";
 Strings withTerrainNote(Strings steps);
 
