@@ -1,4 +1,5 @@
 #include "archive.h"
+#include "layout.h"
 #include "protections.h"
 
 #include <gmock/gmock.h>
@@ -32,9 +33,8 @@ Bytes npmRead(const fs::path& map) {
     return r.status == 0 ? readAll(map.string() + ".npm") : Bytes{};
 }
 
-void addBytes(const fs::path& map, const Bytes& data, std::string_view name) {
-    writeAll(map.string() + ".new", data);
-    archive::add(map, map.string() + ".new", name);
+archive::Edited addBytes(const fs::path& map, const Bytes& data, std::string_view name) {
+    return archive::edit(map, {archive::Change::replace(std::string(name), data)});
 }
 
 // Where sector `i` of an unencrypted member starts: entry `i` of its sector table.
@@ -44,27 +44,44 @@ uint32_t sectorAt(const RawMap& m, const BlockEntry& b, size_t i) {
     return at;
 }
 
-// The map holds versions[0] as its chunk file; each later one replaces it in turn. An add keeps every byte of
-// the map as it first was but the header's, writes only past them (over its own earlier tail), and keeps the hash entries (a table cut off by the end of the file is copied
-// whole, the missing entries deleted). All members read right, by scm-extractor too from version `npmFrom` on.
-void replaceInTurn(const fs::path& map, const std::vector<Bytes>& versions, std::vector<Member> members,
-                   size_t npmFrom, Bytes first = {}) {
+// The chunk file's block as the game's look-up finds it.
+archive::layout::BlockEntry chunkBlock(const RawMap& m) {
+    const archive::layout::View view(m.bytes, "map");
+    return view.blocks().at(*view.usableBlock(*view.find(kChunkName)));
+}
+
+// The map holds versions[0] as its chunk file; each later one replaces it in turn. All members read right, by
+// scm-extractor too from version `npmFrom` on. The other members keep their stored bytes where they were, the hash
+// table the entries the file holds (one cut off by the end of the file stays cut off there), and the map grows by
+// no more than the new chunk file as stored, and not at all when it fits where the old one was.
+std::vector<archive::Placement> replaceInTurn(const fs::path& map, const std::vector<Bytes>& versions,
+                                             std::vector<Member> members, size_t npmFrom) {
+    std::vector<archive::Placement> placed;
     members.emplace_back(kChunkName, Bytes{});
-    if (first.empty())
-        first = readAll(map);
     for (size_t i = 0; i < versions.size(); ++i) {
         SCOPED_TRACE("version " + std::to_string(i));
         if (i > 0) {
-            const RawMap was = RawMap::load(map);
-            addBytes(map, versions[i], kChunkName);
-            const RawMap m = RawMap::load(map);
-            Bytes kept(m.bytes.begin(), m.bytes.begin() + std::min(first.size(), m.bytes.size()));
-            std::copy_n(first.begin() + m.headerPos, 32, kept.begin() + m.headerPos);
-            EXPECT_TRUE(kept == first && m.bytes.size() > first.size()) << "old bytes changed, or none added";
-            ASSERT_EQ(m.hashes.size(), m.hashCount & 0x0FFFFFFF);
-            for (size_t j = 0; j < m.hashes.size(); ++j)
-                EXPECT_EQ(j < was.hashes.size() ? m.hashes[j].nameA : m.hashes[j].block,
-                          j < was.hashes.size() ? was.hashes[j].nameA : mpq::kDeleted) << j;
+            RawMap was = RawMap::load(map);
+            std::vector<archive::StoredMember> kept;
+            for (size_t k = 0; k + 1 < members.size(); ++k)
+                kept.push_back(archive::readStored(map, members[k].first));
+            const auto how = addBytes(map, versions[i], kChunkName);
+            placed.push_back(how.placements.at(0));
+            RawMap m = RawMap::load(map);
+            for (size_t k = 0; k + 1 < members.size(); ++k) {
+                EXPECT_EQ(archive::readStored(map, members[k].first), kept[k]) << members[k].first;
+                EXPECT_EQ(m.blockOf(members[k].first).offset, was.blockOf(members[k].first).offset) << members[k].first;
+            }
+            EXPECT_EQ(m.hashes.size(), was.hashes.size());
+            for (size_t j = 0; j < std::min(m.hashes.size(), was.hashes.size()); ++j)
+                EXPECT_EQ(m.hashes[j].nameA, was.hashes[j].nameA) << j;
+            if (m.hashes.size() < (m.hashCount & 0x0FFFFFFF))
+                EXPECT_EQ(m.bytes.size() / 16, (m.headerPos + m.hashOffset) / 16 + m.hashes.size()) << "no longer cut off";
+            const uint32_t before = chunkBlock(was).storedSize, after = chunkBlock(m).storedSize;
+            EXPECT_LE(m.bytes.size(), was.bytes.size() + (how.placements[0] == archive::Placement::InPlace ? 0
+                                                          : how.placements[0] == archive::Placement::OwnTail
+                                                              ? after - before
+                                                              : after + 16 * m.blocks.size()));
         }
         members.back().second = versions[i];
         for (const auto& [name, data] : members)
@@ -73,47 +90,67 @@ void replaceInTurn(const fs::path& map, const std::vector<Bytes>& versions, std:
         EXPECT_TRUE(i < npmFrom || npmRead(map) == versions[i]) << "the chunk file as scm-extractor reads it";
         EXPECT_THAT([&] { archive::readMember(map, "staredit\\wav\\absent.wav"); }, fails("has no member"));
     }
+    return placed;
 }
 
 Bytes flipLast(Bytes b) { b.back() ^= 0x5A; return b; }
 
+using enum archive::Placement;
+using Placements = std::vector<archive::Placement>;
 enum class Key { Plain, Encrypted, Adjusted };
 using Style = std::tuple<Codec, Key, uint16_t /*sector shift*/, uint32_t /*header offset*/>;
 class CleanMap : public ::testing::TestWithParam<Style> {};
+std::string styleName(const ::testing::TestParamInfo<Style>& info) {
+    const auto [codec, key, shift, offset] = info.param;
+    const char* const codecs[] = {"Plain", "Imploded", "Zlib", "Pkware"};
+    const char* const keys[] = {"", "Encrypted", "AdjustedKey"};
+    return std::string(codecs[int(codec)]) + keys[int(key)] + "_Shift" + std::to_string(shift) + "_At" +
+           std::to_string(offset);
+}
 
 // New chunk files are stored like the old (codec, encryption), never with the adjusted key or single-unit flag,
-// which only confuse readers; versions repeating sectors of the one before (changed at its end, cut short) keep them.
-TEST_P(CleanMap, ReadsEveryMemberAndReplacesTheChunkInItsStyle) {
+// which only confuse readers. In turn: one that fits takes the old one's place, a larger one goes past the notes,
+// where smaller ones then stay (the file cut short) and a larger one grows. Versions repeating sectors of the one
+// before (changed at its end, cut short) keep them.
+TEST_P(CleanMap, ReadsEveryMemberAndPlacesEachNewChunkFile) {
     const auto [codec, key, shift, offset] = GetParam();
     const ScratchDir dir;
     const fs::path map = dir / "clean.scm";
     // "x" is shorter than a word: its tail is never encrypted.
     const std::vector<Member> others = {{kNotesName, sampleNotes()}, {"empty", {}}, {"x", {'a', 'b', 'c'}}};
     makeMap(map, sampleChunk(), {codec, key != Key::Plain, key == Key::Adjusted, offset, shift}, others);
-    const Bytes first = readAll(map);
-    replaceInTurn(map, {sampleChunk(), flipLast(sampleChunk())}, others, 1);
+    EXPECT_EQ(replaceInTurn(map, {sampleChunk(), flipLast(sampleChunk())}, others, 1), Placements{InPlace});
     RawMap m = RawMap::load(map);
     const BlockEntry b = m.blockOf(kChunkName);
     const uint32_t codecFlag = codec == Codec::None ? 0 : codec == Codec::Zlib ? mpq::kCompressed : mpq::kImploded;
     EXPECT_EQ(b.flags, mpq::kExists | codecFlag | (key == Key::Plain ? 0 : mpq::kEncrypted));
     EXPECT_TRUE(codec != Codec::Zlib || key != Key::Plain || m.bytes[m.dataPos(b) + sectorAt(m, b, 0)] == 0x02);
     const Bytes big = sampleChunk(3, 41000), cut(big.begin(), big.end() - 1000);
-    replaceInTurn(map, {flipLast(sampleChunk()), big, flipLast(big), cut, sampleChunk(2, 100), {}, big}, others, -1,
-                  first);
+    // An empty member stored plain takes no bytes at all: what comes after it is appended.
+    EXPECT_EQ(replaceInTurn(map, {flipLast(sampleChunk()), big, flipLast(big), cut, big, sampleChunk(2, 100), {}, big},
+                            others, -1),
+              (Placements{Appended, InPlace, InPlace, OwnTail, InPlace, InPlace, codec == Codec::None ? Appended : OwnTail}));
 }
 INSTANTIATE_TEST_SUITE_P(Styles, CleanMap,
                          ::testing::Combine(::testing::Values(Codec::None, Codec::Implode, Codec::Zlib, Codec::Pkware),
                                             ::testing::Values(Key::Plain, Key::Encrypted, Key::Adjusted),
-                                            ::testing::Values(uint16_t{0}, uint16_t{3}), ::testing::Values(0u, 1024u)));
+                                            ::testing::Values(uint16_t{0}, uint16_t{3}), ::testing::Values(0u, 1024u)),
+                         styleName);
 
 class ProtectedMap : public ::testing::TestWithParam<protections::Protection> {};
 
-TEST_P(ProtectedMap, ReadsTheChunkTheGameReadsAndReplacesIt) {
+// A chunk file that fits takes the old one's place unless a protection shares its bytes; a larger one goes
+// past everything else, and then is the chunk file's own place.
+TEST_P(ProtectedMap, ReadsTheChunkTheGameReadsAndPlacesItsReplacements) {
     const ScratchDir dir;
     protections::make(GetParam(), dir / "protected.scm");
     // scm-extractor scans the whole table for the neutral language: after an add it finds the new chunk file too.
-    replaceInTurn(dir / "protected.scm", {sampleChunk(), sampleChunk(5, 400 * 1024), sampleChunk(6, 9000)},
-                  {{kNotesName, sampleNotes()}}, GetParam().gameOnly ? 1 : 0);
+    const auto placed =
+        replaceInTurn(dir / "protected.scm", {sampleChunk(), flipLast(sampleChunk()), sampleChunk(5, 400 * 1024),
+                                              sampleChunk(6, 9000)},
+                      {{kNotesName, sampleNotes()}}, GetParam().gameOnly ? 1 : 0);
+    EXPECT_EQ(placed, (GetParam().sharesChunk ? Placements{Appended, OwnTail, InPlace}
+                                              : Placements{InPlace, Appended, InPlace}));
 }
 INSTANTIATE_TEST_SUITE_P(Protections, ProtectedMap, ::testing::ValuesIn(protections::all()),
                          [](const auto& info) { return info.param.name; });
