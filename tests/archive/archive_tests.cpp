@@ -2,6 +2,7 @@
 #include "layout.h"
 #include "protections.h"
 
+#include <StormLib.h>
 #include <gmock/gmock.h>
 
 #include <cstring>
@@ -154,6 +155,88 @@ TEST_P(ProtectedMap, ReadsTheChunkTheGameReadsAndPlacesItsReplacements) {
 }
 INSTANTIATE_TEST_SUITE_P(Protections, ProtectedMap, ::testing::ValuesIn(protections::all()),
                          [](const auto& info) { return info.param.name; });
+
+// A member as StormLib, an independent reader, reads it.
+Bytes stormRead(const fs::path& map, const std::string& name) {
+    HANDLE mpq = nullptr, file = nullptr;
+    Bytes out;
+    if (SFileOpenArchive(map.c_str(), 0, STREAM_FLAG_READ_ONLY, &mpq)) {
+        if (SFileOpenFileEx(mpq, name.c_str(), 0, &file)) {
+            out.resize(SFileGetFileSize(file, nullptr));
+            DWORD got = 0;
+            if (!SFileReadFile(file, out.data(), DWORD(out.size()), &got, nullptr) || got != out.size())
+                out = {'?'};
+            SFileCloseFile(file);
+        }
+        SFileCloseArchive(mpq);
+    }
+    return out;
+}
+
+using archive::Change;
+class Carried : public ::testing::TestWithParam<std::tuple<Codec, Key>> {};
+
+// A sound read as stored from a map of each style, kept in a working file and carried in one edit with a new chunk
+// file under its own name and another: both read as the original (by StormLib too: re-keyed for their name and place)
+// and hold its stored bytes; the map's own members are untouched.
+TEST_P(Carried, ReadsAsTheOriginalUnderEachName) {
+    const auto [codec, key] = GetParam();
+    const ScratchDir dir;
+    const std::string wav = "staredit\\wav\\a.wav", renamed = "staredit\\wav\\b.wav";
+    const Bytes sound = pattern(9000, 5), chunk = sampleChunk(3);
+    makeMap(dir / "from.scm", sampleChunk(), {codec, key != Key::Plain, key == Key::Adjusted}, {{wav, sound}});
+    makeMap(dir / "to.scm", sampleChunk(2), {Codec::Zlib, true}, {{kNotesName, sampleNotes()}});
+    const archive::StoredMember stored = archive::readStored(dir / "from.scm", wav);
+    archive::writeStoredFile(dir / "a.stored", stored);
+    const archive::StoredMember kept = archive::readStoredFile(dir / "a.stored");
+    ASSERT_EQ(kept, stored);
+    archive::edit(dir / "to.scm", {Change::replace(kChunkName, chunk), Change::carry(wav, kept), Change::carry(renamed, kept)});
+    for (const std::string& name : {wav, renamed}) {
+        EXPECT_EQ(archive::readMember(dir / "to.scm", name), sound) << name;
+        EXPECT_EQ(stormRead(dir / "to.scm", name), sound) << name;
+        EXPECT_EQ(archive::readStored(dir / "to.scm", name).bytes, stored.bytes) << name;
+    }
+    EXPECT_EQ(archive::readMember(dir / "to.scm", kChunkName), chunk);
+    EXPECT_EQ(archive::readMember(dir / "to.scm", kNotesName), sampleNotes());
+}
+INSTANTIATE_TEST_SUITE_P(Styles, Carried,
+                         ::testing::Combine(::testing::Values(Codec::None, Codec::Implode, Codec::Zlib, Codec::Pkware),
+                                            ::testing::Values(Key::Plain, Key::Encrypted, Key::Adjusted)),
+                         [](const auto& info) {
+                             return styleName({{std::get<0>(info.param), std::get<1>(info.param), 3, 0}, 0});
+                         });
+
+// What we cannot decode is carried and compared as stored; what cannot be carried is refused, naming the archive.
+TEST(Carry, KeepsWhatItCannotDecodeAndRefusesWhatDoesNotFit) {
+    const ScratchDir dir;
+    const fs::path map = dir / "map.scm";
+    // One sector of 100 bytes stored as 50 behind an ADPCM mask, encrypted with a key from its place.
+    archive::StoredMember adpcm{{8, 0, 0, 0, 58, 0, 0, 0}, 100, mpq::kExists | mpq::kCompressed | mpq::kEncrypted | mpq::kFixKey, 4096};
+    adpcm.bytes.push_back(0x41), adpcm.bytes.resize(58, 7);
+    archive::StoredMember other = adpcm;
+    other.bytes.back() = 8;
+    EXPECT_FALSE(archive::decodeStored(adpcm));
+    EXPECT_TRUE(archive::sameContent(adpcm, adpcm));
+    EXPECT_FALSE(archive::sameContent(adpcm, other));
+    makeMap(map, sampleChunk(), {.hashTableSize = 4}, {{kNotesName, sampleNotes()}, {"x", {1, 2, 3}}});
+    archive::edit(map, {Change::carry("staredit\\wav\\adpcm.wav", adpcm)});
+    EXPECT_EQ(archive::readStored(map, "staredit\\wav\\adpcm.wav"), adpcm);
+
+    const Bytes before = readAll(map);
+    EXPECT_THAT([&] { archive::edit(map, {Change::carry("full.wav", adpcm)}); },
+                fails("map.scm: the archive's hash table is full; full.wav cannot be added"));
+    archive::StoredMember small = adpcm;
+    small.sectorSize = 512;
+    EXPECT_THAT([&] { archive::edit(map, {Change::carry("x", small)}); }, fails("map.scm: x was stored with 512-byte sectors"));
+    EXPECT_THAT([&] { archive::edit(map, {Change::carry("x", adpcm), Change::replace("X", {})}); },
+                fails("map.scm: member X is changed twice in one edit"));
+    EXPECT_EQ(readAll(map), before);
+    archive::writeStoredFile(dir / "a.stored", adpcm);
+    Bytes file = readAll(dir / "a.stored");
+    file[8] = 2;
+    writeAll(dir / "a.stored", file);
+    EXPECT_THAT([&] { archive::readStoredFile(dir / "a.stored"); }, fails("a.stored: not a stored member file of version 1"));
+}
 
 // Sectors the new data repeats are taken over as stored, not recoded: here compressible sectors stored raw (as a
 // compressor that gave up leaves them), and new data of another size that repeats the first and ends after it.
