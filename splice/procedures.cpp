@@ -477,11 +477,15 @@ Result save(FrontEnd& fe, const WorkFolder& work) {
         }
         if (!unchanged) {
             checkWritable(map);
-            onCopyOf(work.editCopy(), map, [&] { archive::add(work.editCopy(), work.tempChunk(), kChunkMember); });
-            if (archive::readMember(work.editCopy(), kChunkMember) != made)
-                throw Refusal(text(work.editCopy()) +
-                              ": the chunk file read back from the working copy differs from " +
-                              text(work.tempChunk()) + "; the map was not changed");
+            // While the working copy is the map Copy Section copied, its chunk file is the one Copy
+            // Section extracted: the edit takes over the sectors the new one repeats without decoding them.
+            std::vector<uint8_t> current;
+            if (versionOf(work.editCopy()) == r.copied && fs::is_regular_file(work.firstChunk()))
+                current = chunk::readFile(work.firstChunk());
+            // The edit checks what it wrote (the chunk file and every other member) before it replaces the copy.
+            onCopyOf(work.editCopy(), map, [&] {
+                archive::edit(work.editCopy(), {archive::Change::replace(std::string(kChunkMember), made, current)});
+            });
             keepForUndo(work, map, now);
         }
         fe.yield();
