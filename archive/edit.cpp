@@ -9,6 +9,8 @@
 #include "parallel.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <limits>
 #include <set>
@@ -438,17 +440,22 @@ void Planner::verify(std::span<const uint8_t> out, uint64_t tail) const {
             if (back.bytes != c.stored->bytes || back.fileSize != c.stored->fileSize)
                 wrong(c.name + " differs from the member carried");
         } else if (const auto sectors = now.sectors(b, c.name)) {
+            // Sectors are checked on several threads; the first bad one in the file is named.
             const uint32_t size = header_.sectorSize;
-            for (size_t i = 0; i < sectors->count(); ++i) {
+            std::atomic<size_t> bad{SIZE_MAX};
+            parallel::forEach(sectors->count(), [&](size_t i) {
                 const auto raw = c.data.subspan(i * size_t{size}, std::min<size_t>(size, c.data.size() - i * size_t{size}));
-                const auto got = p.encoded.recoded[i] ? sectors->decoded(i) : sectors->stored(i);
                 const uint8_t* const table = p.encoded.bytes.data();
-                const auto want = p.encoded.recoded[i]
-                                      ? std::vector<uint8_t>(raw.begin(), raw.end())
-                                      : std::vector<uint8_t>(table + load32(table + 4 * i), table + load32(table + 4 * i + 4));
-                if (!got || *got != want)
-                    wrong("sector " + std::to_string(i) + " of " + c.name + " differs from the new data");
-            }
+                const std::span<const uint8_t> kept(table + load32(table + 4 * i), table + load32(table + 4 * i + 4));
+                const auto got = p.encoded.recoded[i] ? sectors->decoded(i) : sectors->stored(i);
+                const auto want = p.encoded.recoded[i] ? raw : kept;
+                if (got && std::equal(got->begin(), got->end(), want.begin(), want.end()))
+                    return;
+                for (size_t first = bad; i < first && !bad.compare_exchange_weak(first, i);) {
+                }
+            });
+            if (bad != SIZE_MAX)
+                wrong("sector " + std::to_string(bad) + " of " + c.name + " differs from the new data");
         } else if (readMember(out, c.name, label_) != std::vector<uint8_t>(c.data.begin(), c.data.end())) {
             wrong(c.name + " differs from the new data");
         }

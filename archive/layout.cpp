@@ -151,11 +151,13 @@ bool cryptStored(std::span<uint8_t> stored, uint32_t flags, uint32_t fileSize, u
                 key + static_cast<uint32_t>(i));
         return true;
     }
-    const uint64_t tableSize = (sectors + 1) * 4;
+    const uint64_t tableSize = 4 * (sectors + 1);
     if (tableSize > stored.size())
         return false;
+    // The offsets are read in the clear: after decrypting the table, before encrypting it.
+    const auto table = [&] { run(stored.data(), static_cast<size_t>(tableSize), key - 1); };
     if (!encrypt)
-        run(stored.data(), static_cast<size_t>(tableSize), key - 1);
+        table();
     std::vector<uint32_t> offsets(static_cast<size_t>(sectors + 1));
     for (size_t i = 0; i < offsets.size(); ++i) {
         offsets[i] = load32(stored.data() + i * 4);
@@ -163,7 +165,7 @@ bool cryptStored(std::span<uint8_t> stored, uint32_t flags, uint32_t fileSize, u
             return false;
     }
     if (encrypt)
-        run(stored.data(), static_cast<size_t>(tableSize), key - 1);
+        table();
     for (size_t i = 0; i + 1 < offsets.size(); ++i)
         run(stored.data() + offsets[i], offsets[i + 1] - offsets[i], key + static_cast<uint32_t>(i));
     return true;
