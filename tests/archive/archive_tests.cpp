@@ -45,6 +45,8 @@ uint32_t sectorAt(const RawMap& m, const BlockEntry& b, size_t i) {
     return at;
 }
 
+using enum archive::Placement;
+
 // The chunk file's block as the game's look-up finds it.
 archive::layout::BlockEntry chunkBlock(const RawMap& m) {
     const archive::layout::View view(m.bytes, "map");
@@ -76,11 +78,17 @@ std::vector<archive::Placement> replaceInTurn(const fs::path& map, const std::ve
             EXPECT_EQ(m.hashes.size(), was.hashes.size());
             for (size_t j = 0; j < std::min(m.hashes.size(), was.hashes.size()); ++j)
                 EXPECT_EQ(m.hashes[j].nameA, was.hashes[j].nameA) << j;
-            if (m.hashes.size() < (m.hashCount & 0x0FFFFFFF))
+            if (m.hashes.size() < (m.hashCount & 0x0FFFFFFF)) {
                 EXPECT_EQ(m.bytes.size() / 16, (m.headerPos + m.hashOffset) / 16 + m.hashes.size()) << "no longer cut off";
+            }
             const uint32_t before = chunkBlock(was).storedSize, after = chunkBlock(m).storedSize;
-            EXPECT_LE(m.bytes.size(), was.bytes.size() + (how.placements[0] == archive::Placement::InPlace ? 0
-                                                          : how.placements[0] == archive::Placement::OwnTail
+            const uint64_t at = m.headerPos + uint64_t(chunkBlock(was).offset);
+            size_t left = 0; // where the tables did not take its place or the file end there
+            for (uint64_t k = at + after; how.placements[0] == InPlace && m.bytes.size() == was.bytes.size() && k < at + before; ++k)
+                left += m.bytes[k] != 0;
+            EXPECT_EQ(left, 0u) << "what the old chunk file left over is not zeroed";
+            EXPECT_LE(m.bytes.size(), was.bytes.size() + (how.placements[0] == InPlace ? 0
+                                                          : how.placements[0] == OwnTail
                                                               ? after - before
                                                               : after + 16 * m.blocks.size()));
         }
@@ -96,7 +104,6 @@ std::vector<archive::Placement> replaceInTurn(const fs::path& map, const std::ve
 
 Bytes flipLast(Bytes b) { b.back() ^= 0x5A; return b; }
 
-using enum archive::Placement;
 using Placements = std::vector<archive::Placement>;
 enum class Key { Plain, Encrypted, Adjusted };
 using Style = std::tuple<Codec, Key, uint16_t /*sector shift*/, uint32_t /*header offset*/>;
@@ -110,9 +117,8 @@ std::string styleName(const ::testing::TestParamInfo<Style>& info) {
 }
 
 // New chunk files are stored like the old (codec, encryption), never with the adjusted key or single-unit flag,
-// which only confuse readers. In turn: one that fits takes the old one's place, a larger one goes past the notes,
-// where smaller ones then stay (the file cut short) and a larger one grows. Versions repeating sectors of the one
-// before (changed at its end, cut short) keep them.
+// which only confuse readers. In turn: ones that fit take the old one's place (what is left over zeroed), a larger
+// one goes past the notes, where smaller ones then stay (the file cut short) and a larger one grows.
 TEST_P(CleanMap, ReadsEveryMemberAndPlacesEachNewChunkFile) {
     const auto [codec, key, shift, offset] = GetParam();
     const ScratchDir dir;
@@ -120,7 +126,9 @@ TEST_P(CleanMap, ReadsEveryMemberAndPlacesEachNewChunkFile) {
     // "x" is shorter than a word: its tail is never encrypted.
     const std::vector<Member> others = {{kNotesName, sampleNotes()}, {"empty", {}}, {"x", {'a', 'b', 'c'}}};
     makeMap(map, sampleChunk(), {codec, key != Key::Plain, key == Key::Adjusted, offset, shift}, others);
-    EXPECT_EQ(replaceInTurn(map, {sampleChunk(), flipLast(sampleChunk())}, others, 1), Placements{InPlace});
+    const Bytes small = sampleChunk(4, 15 * 1024);
+    EXPECT_EQ(replaceInTurn(map, {sampleChunk(), flipLast(sampleChunk()), small}, others, 1),
+              (Placements{InPlace, InPlace}));
     RawMap m = RawMap::load(map);
     const BlockEntry b = m.blockOf(kChunkName);
     const uint32_t codecFlag = codec == Codec::None ? 0 : codec == Codec::Zlib ? mpq::kCompressed : mpq::kImploded;
@@ -128,7 +136,7 @@ TEST_P(CleanMap, ReadsEveryMemberAndPlacesEachNewChunkFile) {
     EXPECT_TRUE(codec != Codec::Zlib || key != Key::Plain || m.bytes[m.dataPos(b) + sectorAt(m, b, 0)] == 0x02);
     const Bytes big = sampleChunk(3, 41000), cut(big.begin(), big.end() - 1000);
     // An empty member stored plain takes no bytes at all: what comes after it is appended.
-    EXPECT_EQ(replaceInTurn(map, {flipLast(sampleChunk()), big, flipLast(big), cut, big, sampleChunk(2, 100), {}, big},
+    EXPECT_EQ(replaceInTurn(map, {small, big, flipLast(big), cut, big, sampleChunk(2, 100), {}, big},
                             others, -1),
               (Placements{Appended, InPlace, InPlace, OwnTail, InPlace, InPlace, codec == Codec::None ? Appended : OwnTail}));
 }
@@ -252,8 +260,11 @@ TEST(Archive, AddKeepsUnchangedSectorsAsStored) {
     m.bytes.insert(m.bytes.end(), data.begin(), data.end());
     m.store(map);
     ASSERT_EQ(chunkOf(map), data);
+    // Found by decoding the old sectors, or told by the caller.
+    const Bytes told = archive::editInMemory(readAll(map), {archive::Change::replace(kChunkName, next, data)}, "map");
     addBytes(map, next, kChunkName);
     EXPECT_EQ(chunkOf(map), next);
+    EXPECT_EQ(readAll(map), told);
     RawMap after = RawMap::load(map);
     EXPECT_EQ(sectorAt(after, after.blockOf(kChunkName), 1), table[1]) << "the raw first sector was recoded";
 }
