@@ -53,6 +53,8 @@ std::optional<uint32_t> decompressInto(std::span<const uint8_t> in, std::span<ui
     case layout::kMaskPkware:
         return explodeInto(body, out);
     case layout::kMaskZlib:
+        if (const auto size = inflateWhole(body, out); size && *size > 0)
+            return size;
         return inflateInto(body, out);
     default:
         return std::nullopt;

@@ -1,4 +1,5 @@
-// The zlib sector writer where libdeflate is not available (the MinGW build).
+// zlib sectors where libdeflate is not available (the MinGW build): written with
+// zlib, and read by zlib alone.
 #include "codec.h"
 
 #include "layout.h"
@@ -20,6 +21,8 @@ std::optional<std::vector<uint8_t>> finish(std::vector<uint8_t> out, size_t size
 }
 
 } // namespace
+
+std::optional<uint32_t> inflateWhole(std::span<const uint8_t>, std::span<uint8_t>) { return std::nullopt; }
 
 std::optional<std::vector<uint8_t>> compressZlib(std::span<const uint8_t> in) {
     if (in.empty() || in.size() > std::numeric_limits<uInt>::max() / 2)
