@@ -359,9 +359,8 @@ std::vector<uint8_t> Planner::run(Edited& edited) {
     }
     // Tables are written back where they are, at their size, when they are the
     // archive's own and below the tail. A hash table that the end of the file cuts
-    // short is written last, cut short after the same entries.
-    const bool hashCut = table.size() < hashCount;
-    const bool hashStays = hashOwn && !hashCut && hashAt->to <= tail;
+    // short reaches past the tail: it is written last, cut short after the same entries.
+    const bool hashStays = hashOwn && hashAt->to <= tail;
     const bool blockStays = blockOwn && blockAt->to <= tail && blockAt->size() == blocks_.size() * kEntrySize;
     uint64_t blockPos = blockAt ? blockAt->from : 0, hashPos = hashAt ? hashAt->from : 0;
     if (!blockStays) {
