@@ -78,6 +78,11 @@ std::vector<archive::Placement> replaceInTurn(const fs::path& map, const std::ve
             EXPECT_EQ(m.hashes.size(), was.hashes.size());
             for (size_t j = 0; j < std::min(m.hashes.size(), was.hashes.size()); ++j)
                 EXPECT_EQ(m.hashes[j].nameA, was.hashes[j].nameA) << j;
+            // Tables before the chunk file's place (as before the header) are the map's own: they stay.
+            if (was.hashOffset < chunkBlock(was).offset && was.blockOffset < chunkBlock(was).offset) {
+                EXPECT_EQ(m.hashOffset, was.hashOffset);
+                EXPECT_EQ(m.blockOffset, was.blockOffset);
+            }
             if (m.hashes.size() < (m.hashCount & 0x0FFFFFFF)) {
                 EXPECT_EQ(m.bytes.size() / 16, (m.headerPos + m.hashOffset) / 16 + m.hashes.size()) << "no longer cut off";
             }
@@ -198,6 +203,7 @@ TEST_P(Carried, ReadsAsTheOriginalUnderEachName) {
     archive::writeStoredFile(dir / "a.stored", stored);
     const archive::StoredMember kept = archive::readStoredFile(dir / "a.stored");
     ASSERT_EQ(kept, stored);
+    EXPECT_EQ(archive::decodeStored(kept), sound);
     archive::edit(dir / "to.scm", {Change::replace(kChunkName, chunk), Change::carry(wav, kept), Change::carry(renamed, kept)});
     for (const std::string& name : {wav, renamed}) {
         EXPECT_EQ(archive::readMember(dir / "to.scm", name), sound) << name;
@@ -239,6 +245,9 @@ TEST(Carry, KeepsWhatItCannotDecodeAndRefusesWhatDoesNotFit) {
     EXPECT_THAT([&] { archive::edit(map, {Change::carry("x", adpcm), Change::replace("X", {})}); },
                 fails("map.scm: member X is changed twice in one edit"));
     EXPECT_EQ(readAll(map), before);
+    // Under a name the map already uses (the caller chose to replace it): no new entry is needed.
+    archive::edit(map, {Change::carry("x", other)});
+    EXPECT_EQ(archive::readStored(map, "x"), other);
     archive::writeStoredFile(dir / "a.stored", adpcm);
     Bytes file = readAll(dir / "a.stored");
     file[8] = 2;

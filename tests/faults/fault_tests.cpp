@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, SaveUnderFaults,
                          ::testing::Values(std::tuple{"fail", "", false, false}, std::tuple{"kill", "", false, false},
                                            std::tuple{"fail", "none", false, false}, std::tuple{"kill", "short", false, false},
                                            std::tuple{"fail", "", true, false}, std::tuple{"kill", "", true, false},
-                                           std::tuple{"fail", "", false, true}, std::tuple{"kill", "", true, true}),
+                                           std::tuple{"kill", "", false, true}),
                          [](const auto& info) {
                              return std::get<0>(info.param) + std::string("Copy_") + std::get<1>(info.param) +
                                     (std::get<2>(info.param) ? "SavedBefore" : "") +
