@@ -16,7 +16,7 @@ namespace {
 // the stored length as 32-bit words, then the stored bytes.
 constexpr char kMagic[8] = {'G', 'W', 'S', 'T', 'O', 'R', 'E', 'D'};
 constexpr uint32_t kVersion = 1;
-constexpr size_t kFileHeader = sizeof kMagic + 5 * 4;
+constexpr size_t kFileHeader = sizeof kMagic + 5 * sizeof(uint32_t);
 
 constexpr uint32_t kCodecs = kCompressed | kImploded;
 
