@@ -128,11 +128,47 @@ std::optional<size_t> View::usableBlock(size_t hashIndex) const {
     return index;
 }
 
-uint32_t View::keyOf(const BlockEntry& block, std::string_view name) const {
+uint32_t memberKey(std::string_view name, const BlockEntry& block) {
     uint32_t key = crypt::plainKey(name);
     if (block.flags & kAdjustedKey)
         key = (key + static_cast<uint32_t>(block.offset)) ^ block.fileSize;
     return key;
+}
+
+bool cryptStored(std::span<uint8_t> stored, uint32_t flags, uint32_t fileSize, uint32_t sectorSize, uint32_t key,
+                 bool encrypt) {
+    if (!(flags & (kEncrypted | kAdjustedKey)) || fileSize == 0)
+        return true;
+    const auto run = [encrypt](uint8_t* data, size_t size, uint32_t k) {
+        encrypt ? crypt::encrypt(data, size, k) : crypt::decrypt(data, size, k);
+    };
+    if (sectorSize == 0)
+        return false;
+    const uint64_t sectors = (uint64_t{fileSize} + sectorSize - 1) / sectorSize;
+    if (!(flags & (kImploded | kCompressed))) {
+        for (uint64_t i = 0; i < sectors && i * sectorSize < stored.size(); ++i)
+            run(stored.data() + i * sectorSize, static_cast<size_t>(std::min<uint64_t>(sectorSize, stored.size() - i * sectorSize)),
+                key + static_cast<uint32_t>(i));
+        return true;
+    }
+    const uint64_t tableSize = 4 * (sectors + 1);
+    if (tableSize > stored.size())
+        return false;
+    // The offsets are read in the clear: after decrypting the table, before encrypting it.
+    const auto table = [&] { run(stored.data(), static_cast<size_t>(tableSize), key - 1); };
+    if (!encrypt)
+        table();
+    std::vector<uint32_t> offsets(static_cast<size_t>(sectors + 1));
+    for (size_t i = 0; i < offsets.size(); ++i) {
+        offsets[i] = load32(stored.data() + i * 4);
+        if ((i > 0 && offsets[i] < offsets[i - 1]) || offsets[i] > stored.size())
+            return false;
+    }
+    if (encrypt)
+        table();
+    for (size_t i = 0; i + 1 < offsets.size(); ++i)
+        run(stored.data() + offsets[i], offsets[i + 1] - offsets[i], key + static_cast<uint32_t>(i));
+    return true;
 }
 
 std::vector<uint32_t> View::sectorOffsets(const BlockEntry& block, uint64_t start, uint32_t key,
@@ -177,7 +213,7 @@ uint64_t View::decode(std::string_view name, MemberSink& sink) const {
         return 0; // all of the data lies outside the file
     const uint64_t start = *startPos;
     const bool encrypted = block.flags & (kEncrypted | kAdjustedKey);
-    const uint32_t key = keyOf(block, name);
+    const uint32_t key = memberKey(name, block);
     const uint64_t sectorSize = header_.sectorSize;
     // Sectors are decoded a window at a time into a small buffer that stays in
     // cache and is reused, not into fresh pages the size of the member.
@@ -248,7 +284,7 @@ std::optional<Sectors> View::sectors(const BlockEntry& block, std::string_view n
     s.view_ = this;
     s.flags_ = block.flags;
     s.fileSize_ = block.fileSize;
-    s.key_ = keyOf(block, name);
+    s.key_ = memberKey(name, block);
     s.sectorSize_ = header_.sectorSize;
     s.start_ = *startPos;
     s.available_ = bytes_.size() - *startPos;

@@ -65,6 +65,15 @@ struct HashWalk {
 };
 HashWalk walkHashes(const std::vector<HashEntry>& table, uint32_t count, std::string_view name);
 
+// The key of a member's data: from its name, and with the adjusted-key flag from its place and size too.
+uint32_t memberKey(std::string_view name, const BlockEntry& block);
+
+// Encrypts (or decrypts) a member's stored bytes in place with `key`: the sector
+// table of a compressed member with key - 1, sector i with key + i. False when the
+// sector table does not fit or goes backwards; unencrypted members are left alone.
+bool cryptStored(std::span<uint8_t> stored, uint32_t flags, uint32_t fileSize, uint32_t sectorSize, uint32_t key,
+                 bool encrypt);
+
 class View;
 
 // Where a member's bytes go as they are decoded: put() is called for disjoint
@@ -143,7 +152,6 @@ public:
 
 private:
     [[noreturn]] void fail(const std::string& what) const;
-    uint32_t keyOf(const BlockEntry& block, std::string_view name) const;
     std::vector<uint32_t> sectorOffsets(const BlockEntry& block, uint64_t start, uint32_t key,
                                         std::string_view name) const;
 

@@ -16,9 +16,10 @@ def low_entropy(rng, n, zero_share):
 
 
 def main():
-    if len(sys.argv) != 4:
-        sys.exit("usage: mkchunk.py OUT SIZE_BYTES SEED")
+    if len(sys.argv) not in (4, 5):
+        sys.exit("usage: mkchunk.py OUT SIZE_BYTES SEED [STR_BYTES]")
     out, size, seed = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+    strings = int(sys.argv[4]) if len(sys.argv) == 5 else 65536
     rng = random.Random(seed)
     fixed = random.Random(0)  # identical in every map, as in real ones
     sections = [
@@ -41,14 +42,14 @@ def main():
         ("DD2 ", low_entropy(rng, 8 * 2000, 0.5)),
         ("THG2", low_entropy(rng, 10 * 500, 0.5)),
         ("MASK", bytes([0xFF]) * (W * H)),
-        ("STR ", low_entropy(rng, 65536, 0.2)),
+        ("STR ", low_entropy(rng, strings, 0.2)),
         ("UPRP", low_entropy(rng, 1280, 0.8)),
         ("UPUS", bytes(64)),
         ("MRGN", low_entropy(rng, 5100, 0.6)),
     ]
     tail = [
         ("MBRF", low_entropy(rng, 2400 * 10, 0.9)),
-        ("SPRP", struct.pack("<HH", 1, 2)),
+        ("SPRP", struct.pack("<HH", seed, seed + 1)),
         ("FORC", bytes(20)),
         ("WAV ", bytes(2048)),
         ("UNIS", low_entropy(rng, 4048, 0.5)),

@@ -97,11 +97,15 @@ Result save(FrontEnd& fe, const WorkFolder& work, Hold& hold) {
         }
         if (!unchanged) {
             checkWritable(map, name);
-            aboutMap(map, {place.editCopy()},
-                     [&] { archive::add(place.editCopy(), place.tempChunk(), kChunkMember); });
-            if (archive::readMember(place.editCopy(), kChunkMember) != made)
-                throw Refusal(name + ": the chunk file read back from the new map differs from the one Copy Section "
-                                     "made; the map was not changed");
+            // While the working copy is the map Copy Section copied, its chunk file is the one Copy Section
+            // extracted: the edit takes over the sectors the new one repeats without decoding them.
+            std::vector<uint8_t> current;
+            if (versionOf(place.editCopy()) == r->copied && isFile(place.firstChunk()))
+                current = fileops::readFile(place.firstChunk());
+            // The edit checks what it wrote (the chunk file and every other member) before it replaces the copy.
+            aboutMap(map, {place.editCopy()}, [&] {
+                archive::edit(place.editCopy(), {archive::Change::replace(std::string(kChunkMember), made, current)});
+            });
             keepForUndo(place, map, now);
         }
         fe.yield();

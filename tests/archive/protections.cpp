@@ -72,6 +72,21 @@ const std::vector<Protection>& all() {
              b.resize(m.headerPos + m.hashOffset + 4 * 16 + 7);
              return b;
          }},
+        // A declared 4,194,304 entries of which the end of the file leaves four, as in a published map.
+        {"HugeHashTableCutOffByTheEnd", O{.encrypted = true}, [](RawMap& m) {
+             std::vector<HashEntry> t(5, HashEntry{.block = mpq::kDeleted});
+             t[0] = entryFor(kChunkName, blockIndex(m, kChunkName)), t[1] = entryFor(kNotesName, blockIndex(m, kNotesName));
+             m.hashes = t, m.hashCount = 1u << 22, m.hashOffset = int32_t(m.bytes.size() - m.headerPos);
+             Bytes b = m.serialize();
+             b.resize(b.size() - 16);
+             return b;
+         }},
+        // The chunk file's block reaches over the notes' data: neither may be written over.
+        {"OverlappingBlocks", O{.codec = Codec::Implode}, [](RawMap& m) {
+             BlockEntry& chunk = m.blockOf(kChunkName);
+             chunk.storedSize = uint32_t(m.blockOf(kNotesName).offset - chunk.offset) + 100;
+             return m.serialize();
+         }, false, true},
         // A decoy met first; a deleted slot between is passed over.
         {"LastMatchWins", O{.encrypted = true, .adjustedKey = true}, [](RawMap& m) {
              return withTable(m, 16, [](auto& t, uint32_t s, uint32_t chunk, uint32_t notes) {

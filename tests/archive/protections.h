@@ -22,6 +22,7 @@ struct Protection {
     fixtures::MapOptions options;        // of the clean map it starts from
     std::function<Bytes(RawMap&)> patch; // returns the protected map's bytes
     bool gameOnly = false;               // as made, only the game's look-up finds the real chunk file
+    bool sharesChunk = false;            // something else lies in the chunk file's bytes
 };
 const std::vector<Protection>& all();
 inline void PrintTo(const Protection& p, std::ostream* os) { *os << p.name; }

@@ -12,13 +12,14 @@ using namespace fixtures;
 namespace {
 
 // The mode; how copy_file_range behaves: as it does, copying nothing (as between some file systems) or stopping
-// early, the copies must be whole either way; and whether the map was saved once before, so that Save writes
-// over its own earlier tail instead of appending.
-class SaveUnderFaults : public ::testing::TestWithParam<std::tuple<const char*, const char*, bool>> {
+// early, the copies must be whole either way; whether the map was saved once before, so that Save writes over
+// its own earlier place at the end; and whether the new chunk file is larger, so that it goes past the notes
+// instead of taking the old one's place.
+class SaveUnderFaults : public ::testing::TestWithParam<std::tuple<const char*, const char*, bool, bool>> {
 protected:
     void SetUp() override {
         makeMap(map, makeChunk({{"VER ", {205, 0}}, {"TILE", pattern(3000, 1)}}), {}, {{"notes", pattern(2000, 4)}});
-        makeMap(dir / "other.scm", makeChunk({{"TILE", pattern(3000, 3)}}));
+        makeMap(dir / "other.scm", makeChunk({{"TILE", tile}}));
         oldBytes = readAll(map);
         if (std::get<2>(GetParam())) { // saved once from a third map, so that the next Save changes it again
             makeMap(dir / "third.scm", makeChunk({{"TILE", pattern(3000, 2)}}));
@@ -44,10 +45,11 @@ protected:
         ASSERT_EQ(cli({"copy", map, (dir / "other.scm").string()}), 0);
     }
     void expectSaved() {
-        EXPECT_EQ(archive::readMember(map, kChunkName), makeChunk({{"VER ", {205, 0}}, {"TILE", pattern(3000, 3)}}));
+        EXPECT_EQ(archive::readMember(map, kChunkName), makeChunk({{"VER ", {205, 0}}, {"TILE", tile}}));
         EXPECT_EQ(archive::readMember(map, "notes"), pattern(2000, 4));
     }
 
+    const Bytes tile = pattern(std::get<3>(GetParam()) ? 30000 : 3000, 3);
     ScratchDir dir;
     std::string map = (dir / "edit.scm").string(), fired = (dir / "fired").string();
     Bytes oldBytes;
@@ -100,12 +102,14 @@ TEST_P(SaveUnderFaults, UndoAfterACutShortSaveBringsBackTheOldMap) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SaveUnderFaults,
-                         ::testing::Values(std::tuple{"fail", "", false}, std::tuple{"kill", "", false},
-                                           std::tuple{"fail", "none", false}, std::tuple{"kill", "short", false},
-                                           std::tuple{"fail", "", true}, std::tuple{"kill", "", true}),
+                         ::testing::Values(std::tuple{"fail", "", false, false}, std::tuple{"kill", "", false, false},
+                                           std::tuple{"fail", "none", false, false}, std::tuple{"kill", "short", false, false},
+                                           std::tuple{"fail", "", true, false}, std::tuple{"kill", "", true, false},
+                                           std::tuple{"kill", "", false, true}),
                          [](const auto& info) {
                              return std::get<0>(info.param) + std::string("Copy_") + std::get<1>(info.param) +
-                                    (std::get<2>(info.param) ? "SavedBefore" : "");
+                                    (std::get<2>(info.param) ? "SavedBefore" : "") +
+                                    (std::get<3>(info.param) ? "Larger" : "");
                          });
 
 } // namespace
