@@ -187,7 +187,8 @@ void copySteps(FrontEnd& fe, const WorkPlace& work, const CopyRequest& req) {
         }
         spliceOne(fe, req, req.names[i], first, work.secondChunk(), work.tempChunk());
     }
-    std::vector<std::string> notes = req.carry ? carryStep(fe, work, req) : std::vector<std::string>{};
+    CarryOutcome carried = req.carry ? carryStep(fe, work, req) : CarryOutcome{};
+    std::vector<std::string>& notes = carried.notes;
     if (terrainWithoutMtxm(req)) notes.push_back("Note: the game draws the terrain from \"MTXM\", which is not copied.");
 
     Record r;
@@ -198,6 +199,7 @@ void copySteps(FrontEnd& fe, const WorkPlace& work, const CopyRequest& req) {
     r.copied = {stamp.size, stamp.hash};
     r.chunk = versionOf(work.tempChunk());
     r.holdsChunk = fileops::sameContent(work.firstChunk(), work.tempChunk());
+    r.sounds = carried.sounds;
     writeRecord(work, r);
     fe.setStatus("Done!");
     for (const std::string& line : notes) fe.note(line);

@@ -81,13 +81,23 @@ Result save(FrontEnd& fe, const WorkFolder& work, Hold& hold) {
             throw Refusal(name + ": the map has changed on disk since Copy Section" + again);
         if (!(versionOf(place.tempChunk()) == r->chunk))
             throw Refusal(name + ": the working files of its Copy Section have changed since" + again);
+        // The sound files that go with the copy, as their archive stored them.
+        std::vector<archive::StoredMember> sounds;
+        for (size_t k = 0; k < r->sounds.size(); ++k) {
+            const fs::path file = place.soundFile(k + 1);
+            if (!isFile(file) || !(versionOf(file) == r->sounds[k].file))
+                throw Refusal(name + ": the working files of its Copy Section have changed since" + again);
+            sounds.push_back(archive::readStoredFile(file));
+        }
         // Saves killed before their rename left their files beside the map.
         platform::removeLeftovers(map);
 
         // A map that already holds this chunk file is left as it is, and nothing is kept for undo.
         const std::vector<uint8_t> made = fileops::readFile(place.tempChunk());
         bool unchanged = false;
-        if (now == r->copied) {
+        if (!sounds.empty()) {
+            unchanged = false;
+        } else if (now == r->copied) {
             unchanged = r->holdsChunk;
         } else {
             try {
@@ -103,9 +113,9 @@ Result save(FrontEnd& fe, const WorkFolder& work, Hold& hold) {
             if (versionOf(place.editCopy()) == r->copied && isFile(place.firstChunk()))
                 current = fileops::readFile(place.firstChunk());
             // The edit checks what it wrote (the chunk file and every other member) before it replaces the copy.
-            aboutMap(map, {place.editCopy()}, [&] {
-                archive::edit(place.editCopy(), {archive::Change::replace(std::string(kChunkMember), made, current)});
-            });
+            std::vector<archive::Change> changes = {archive::Change::replace(std::string(kChunkMember), made, current)};
+            for (size_t k = 0; k < sounds.size(); ++k) changes.push_back(archive::Change::carry(r->sounds[k].name, sounds[k]));
+            aboutMap(map, {place.editCopy()}, [&] { archive::edit(place.editCopy(), changes); });
             keepForUndo(place, map, now);
         }
         fe.yield();

@@ -88,8 +88,12 @@ struct CopyRequest {
     std::vector<std::string> nameBytes() const;
 };
 
-// Copy Section's carrying step over the temporary chunk file; gives the notes
-// for the user (locations and switches whose names differ).
-std::vector<std::string> carryStep(FrontEnd& fe, const WorkPlace& place, const CopyRequest& req);
+// Copy Section's carrying step over the temporary chunk file: the notes for the
+// user (locations and switches whose names differ) and the sound files carried.
+struct CarryOutcome {
+    std::vector<std::string> notes;
+    std::vector<Record::Sound> sounds;
+};
+CarryOutcome carryStep(FrontEnd& fe, const WorkPlace& place, const CopyRequest& req);
 
 } // namespace splice

@@ -30,10 +30,23 @@ fs::path WorkPlace::undoRecord() const { return folder_ / "~undo.txt"; }
 fs::path WorkPlace::previous() const { return folder_ / "~previous"; }
 fs::path WorkPlace::lockFile() const { return folder_ / "~lock"; }
 
+fs::path WorkPlace::soundFile(size_t k) const { return folder_ / ("~sound" + std::to_string(k) + ".member"); }
+
 namespace {
-// The record first: without it Save refuses half-rebuilt files.
-std::vector<fs::path> runFiles(const WorkPlace& w) {
-    return {w.record(), w.editCopy(), w.spliceCopy(), w.firstChunk(), w.secondChunk(), w.tempChunk(), w.intermediate()};
+// The record first: without it Save refuses half-rebuilt files. The sound files
+// are those `scan` holds (the place itself, or the files set aside).
+std::vector<fs::path> runFiles(const WorkPlace& w, const fs::path& scan) {
+    std::vector<fs::path> files = {w.record(),      w.editCopy(),  w.spliceCopy(),  w.firstChunk(),
+                                   w.secondChunk(), w.tempChunk(), w.intermediate()};
+    try {
+        for (const auto& e : platform::folderEntries(scan)) {
+            const std::string n = platform::toUtf8(e.name);
+            if (n.starts_with("~sound") && n.ends_with(".member")) files.push_back(w.folder() / e.name);
+        }
+    } catch (const platform::Error&) {
+        // Nothing set aside.
+    }
+    return files;
 }
 } // namespace
 
@@ -43,7 +56,7 @@ bool isFolder(const fs::path& p) { return platform::status(p).kind == platform::
 
 void WorkPlace::cleanUp() const {
     dropPrevious();
-    for (const fs::path& p : runFiles(*this)) {
+    for (const fs::path& p : runFiles(*this, folder_)) {
         if (!isFile(p)) continue;
         platform::createFolder(previous());
         platform::replace(p, previous() / p.filename());
@@ -51,9 +64,9 @@ void WorkPlace::cleanUp() const {
 }
 
 void WorkPlace::restorePrevious() const {
-    auto files = runFiles(*this);
-    for (const fs::path& p : files)
+    for (const fs::path& p : runFiles(*this, folder_))
         if (isFile(p)) platform::remove(p);
+    auto files = runFiles(*this, previous());
     // The record last, once the files it describes are back.
     std::reverse(files.begin(), files.end());
     for (const fs::path& p : files)
@@ -180,7 +193,7 @@ Version versionOf(const fs::path& file) {
 
 namespace {
 
-constexpr std::string_view kRecordMagic = "graftwell-record 5", kUndoMagic = "graftwell-undo 1";
+constexpr std::string_view kRecordMagic = "graftwell-record 6", kUndoMagic = "graftwell-undo 1";
 
 void writeText(const fs::path& path, const std::string& s) {
     platform::writeReplacing(path, {reinterpret_cast<const uint8_t*>(s.data()), s.size()});
@@ -210,7 +223,8 @@ void writeRecord(const WorkPlace& place, const Record& r) {
     out << kRecordMagic << '\n' << r.map << '\n' << r.spliceMap << '\n' << r.spliceKey << '\n' << r.sections.size();
     for (const auto& n : r.sections) out << ' ' << hexOf(n);
     out << '\n' << r.copied.size << ' ' << r.copied.hash << '\n' << r.chunk.size << ' ' << r.chunk.hash << '\n'
-        << (r.holdsChunk ? 1 : 0) << '\n';
+        << (r.holdsChunk ? 1 : 0) << '\n' << r.sounds.size() << '\n';
+    for (const auto& sound : r.sounds) out << hexOf(sound.name) << ' ' << sound.file.size << ' ' << sound.file.hash << '\n';
     writeText(place.record(), out.str());
 }
 
@@ -232,7 +246,18 @@ std::optional<Record> readRecord(const WorkPlace& place) {
     }
     int holds = 0;
     in >> r.copied.size >> r.copied.hash >> r.chunk.size >> r.chunk.hash >> holds;
-    if (!in || r.sections.size() != count) return std::nullopt;
+    size_t sounds = 0;
+    in >> sounds;
+    for (size_t i = 0; i < sounds && i < 4096 && in; ++i) {
+        std::string hex;
+        Record::Sound sound;
+        in >> hex >> sound.file.size >> sound.file.hash;
+        const auto name = fromHex(hex);
+        if (!name) return std::nullopt;
+        sound.name = *name;
+        r.sounds.push_back(sound);
+    }
+    if (!in || r.sections.size() != count || r.sounds.size() != sounds) return std::nullopt;
     r.holdsChunk = holds == 1;
     return r;
 }

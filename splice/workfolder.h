@@ -35,6 +35,8 @@ public:
     std::filesystem::path undoRecord() const;   // ~undo.txt
     std::filesystem::path previous() const;     // ~previous: the last run's files, set aside
     std::filesystem::path lockFile() const;     // ~lock
+    // A sound file Copy Section carries, as its archive stores it.
+    std::filesystem::path soundFile(size_t k) const; // ~sound<k>.member
 
     // Sets the working files that are ordinary files aside in previous(), so that a
     // run that fails or is cancelled can put them back; anything else is left.
@@ -96,6 +98,14 @@ struct Record {
     // Whether that map already holds the temporary chunk file, so that Save need
     // not decode the map again to find out.
     bool holdsChunk = false;
+    // The sound files that go with the copy: the name each gets in the map to edit,
+    // and the version of its working file (WorkPlace::soundFile(k), from 1).
+    struct Sound {
+        std::string name;
+        Version file;
+        bool operator==(const Sound&) const = default;
+    };
+    std::vector<Sound> sounds;
 };
 void writeRecord(const WorkPlace& place, const Record& r);
 // Nothing when there is none, or it is of another version or damaged.
