@@ -260,6 +260,36 @@ TEST_F(Procedures, CopySectionCarriesTheTextsTheCopiedSectionsName) {
     EXPECT_EQ(readAll(fe.edit), before);
 }
 
+// Sound files the copied triggers play go with them: a member the map to edit lacks under its own name, one it holds
+// with other content under a numbered name that the trigger then names; one it holds as it is, and a path into the
+// game's own data, need nothing. Members keyed by their position are re-keyed. Undo puts the map back as it was.
+TEST_F(Procedures, CopySectionCarriesTheSoundFilesTheCopiedTriggersPlay) {
+    const std::string boom = "staredit\\wav\\boom.wav", hum = "staredit\\wav\\hum.wav", buzz = "sound\\Misc\\Buzz.wav";
+    makeMap(fe.edit, makeChunk({{"STR ", table({"Hello"})}, {"TRIG", {}}}), {},
+            {{boom, Bytes(700, 'x')}, {hum, Bytes(500, 'h')}});
+    MapOptions keyed;
+    keyed.encrypted = keyed.adjustedKey = true;
+    makeMap(fe.other, makeChunk({{"STR ", table({boom, buzz, hum})}, {"TRIG", trigger({{8, 0, 1}, {8, 0, 2}, {7, 0, 3}})}}),
+            keyed, {{boom, pattern(3000, 5)}, {hum, Bytes(500, 'h')}});
+    const Bytes original = readAll(fe.edit);
+    fe.sections = {"TRIG"};
+    ASSERT_TRUE(splice::copySection(fe, work)) << fe.statuses.back();
+    EXPECT_EQ(fe.statuses[fe.statuses.size() - 2], "Carrying 3 strings and 1 sound files from second map...");
+    ASSERT_TRUE(splice::save(fe, work)) << fe.statuses.back();
+    const Bytes saved = archive::readMember(fe.edit, kChunkName);
+    const chunk::Rope rope(saved);
+    const chunk::GameView view(rope);
+    const auto texts = chunk::StringTable::of(view);
+    Strings played;
+    for (const auto& r : chunk::stringRefs("TRIG", view.loaded("TRIG")->bytes()))
+        played.push_back(std::string(texts->text(r.number).value_or("?")));
+    EXPECT_EQ(played, (Strings{"staredit\\wav\\boom-2.wav", buzz, hum}));
+    EXPECT_EQ(archive::readMember(fe.edit, "staredit\\wav\\boom-2.wav"), pattern(3000, 5));
+    EXPECT_EQ(archive::readMember(fe.edit, boom), Bytes(700, 'x'));
+    ASSERT_TRUE(splice::undo(fe, work));
+    EXPECT_EQ(readAll(fe.edit), original);
+}
+
 // Save writes only what the front end shows: after another map to splice or section is picked, it refuses.
 TEST_F(Procedures, SaveRefusesWhenTheFrontEndShowsAnotherCopy) {
     ASSERT_TRUE(splice::copySection(fe, work));
