@@ -1,5 +1,5 @@
 // graftwell: the window for copying a section of one map's chunk file into another.
-#include "frmMain.h"
+#include "mainwindow.h"
 #include "look.h"
 
 #include <QApplication>

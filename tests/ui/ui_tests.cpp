@@ -1,7 +1,7 @@
 // The main window driven as a user would, its dialogs answered through their seam.
 #include "archive.h"
 #include "fixtures.h"
-#include "frmMain.h"
+#include "mainwindow.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
 // graftwell.exe: the window for copying a section of one map's chunk file into another.
-#include "frmMain.h"
+#include "mainwindow.h"
 #include "platform.h"
 
 #include <commctrl.h>

@@ -1,4 +1,4 @@
-#include "frmAbout.h"
+#include "aboutwindow.h"
 
 #include "look.h"
 

@@ -1,6 +1,6 @@
-#include "frmMain.h"
+#include "mainwindow.h"
 
-#include "frmAbout.h"
+#include "aboutwindow.h"
 #include "platform.h"
 
 #include <commctrl.h>
