@@ -5,7 +5,14 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <cstdio>
+
 int main(int argc, char** argv) {
+    // Answered before Qt starts, so that it needs no display.
+    if (const auto answer = ui::layout::commandLineAnswer(std::vector<std::string>(argv, argv + argc))) {
+        std::printf("%s\n", answer->c_str());
+        return 0;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("graftwell"));
     QApplication::setApplicationVersion(ui::productVersion());
