@@ -215,6 +215,8 @@ private slots:
         picks << map;
         QTest::mouseClick(w.btnMapEdit, Qt::LeftButton);
         const layout::Window& table = layout::mainWindow();
+        // The lines beside Browse end before it, the first runs the label's width.
+        QCOMPARE(table.lineRooms(table["lblMapEdit"], 240), std::vector<int>({3855, 2955, 2955}));
         std::vector<int> rooms;
         for (const int twips : table.lineRooms(table["lblMapEdit"], w.lblMapEdit->fontMetrics().lineSpacing() * 15))
             rooms.push_back(layout::px(twips));
