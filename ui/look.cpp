@@ -74,7 +74,8 @@ void PathLabel::refit() {
     std::vector<int> rooms;
     for (const int twips : table_.lineRooms(control_, line)) rooms.push_back(layout::px(twips));
     QStringList lines;
-    for (const std::string& l : layout::fitPath(path_.toStdString(), rooms, measure(this))) lines << QString::fromStdString(l);
+    for (const std::string& l : layout::fitPath(path_.toStdString(), rooms, measure(this)))
+        lines << QString::fromStdString(l);
     setText(lines.join(QLatin1Char('\n')));
 }
 

@@ -44,13 +44,16 @@ std::string toSectionBytes(const QString& s) {
     return s.toLatin1().toStdString();
 }
 
-QString fromSectionBytes(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
+QString fromSectionBytes(const std::string& s) {
+    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 // The dragged items as local paths; an empty path for one that is not a local file.
 std::vector<std::filesystem::path> draggedItems(const QMimeData* m) {
     std::vector<std::filesystem::path> items;
     for (const QUrl& url : m->urls())
-        items.emplace_back(url.isLocalFile() ? std::filesystem::path(toLocal(url.toLocalFile())) : std::filesystem::path());
+        items.emplace_back(url.isLocalFile() ? std::filesystem::path(toLocal(url.toLocalFile()))
+                                             : std::filesystem::path());
     return items;
 }
 

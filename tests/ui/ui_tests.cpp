@@ -16,7 +16,8 @@ namespace {
 
 // One pixel a character: lines, rooms and cuts read off as counts.
 int chars(std::string_view s) {
-    return static_cast<int>(std::ranges::count_if(s, [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    return static_cast<int>(
+        std::ranges::count_if(s, [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
 QStringList lines(const QString& text) { return text.split(QLatin1Char('\n')); }
@@ -39,7 +40,9 @@ class UiTests : public QObject {
                        return picks.isEmpty() ? QString() : picks.takeFirst();
                    },
                    [this](QWidget*, const QString&, const QString& text) { takeFocus(), errors << text; },
-                   [this](QWidget*, const QString&, const QString& text) { return takeFocus(), questions << text, answer; }}};
+                   [this](QWidget*, const QString&, const QString& text) {
+                       return takeFocus(), questions << text, answer;
+                   }}};
 
     QString at(const std::string& name) { return QString::fromStdString((dir / name).string()); }
     // A click, which gives the button the focus as on the desktop.
@@ -69,7 +72,8 @@ class UiTests : public QObject {
         const QStringList shown = lines(label->text());
         QVERIFY(static_cast<size_t>(shown.size()) <= rooms.size());
         for (qsizetype i = 0; i < shown.size(); ++i)
-            QVERIFY2(label->fontMetrics().horizontalAdvance(shown[i]) <= rooms[static_cast<size_t>(i)], qPrintable(shown[i]));
+            QVERIFY2(label->fontMetrics().horizontalAdvance(shown[i]) <= rooms[static_cast<size_t>(i)],
+                     qPrintable(shown[i]));
     }
 
 private slots:
@@ -352,9 +356,11 @@ private slots:
     // The program answers --version and --help without a display, where Qt could not start.
     void versionAndHelpNeedNoDisplay() {
         const Env noDisplay = {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
-        const Run version = run(GRAFTWELL_WINDOW, {"--version"}, noDisplay), help = run(GRAFTWELL_WINDOW, {"--help"}, noDisplay);
+        const Run version = run(GRAFTWELL_WINDOW, {"--version"}, noDisplay),
+                  help = run(GRAFTWELL_WINDOW, {"--help"}, noDisplay);
         QCOMPARE(QString::fromStdString(version.out), "graftwell " + ui::productVersion() + "\n");
-        QVERIFY(version.status == 0 && help.status == 0 && help.out.starts_with("usage: graftwell [--version | --help]"));
+        QVERIFY(version.status == 0 && help.status == 0 &&
+                help.out.starts_with("usage: graftwell [--version | --help]"));
     }
 };
 

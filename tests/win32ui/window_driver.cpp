@@ -157,7 +157,8 @@ void mouse(DWORD flags, POINT at = {}) {
 }
 
 // Browse, the path typed into the dialog's file name box, Open; the focus is back on Browse.
-void pick(const Window& w, DWORD thread, const char* browse, const std::filesystem::path& map, const std::wstring& startsAt) {
+void pick(const Window& w, DWORD thread, const char* browse, const std::filesystem::path& map,
+          const std::wstring& startsAt) {
     SetFocus(w[browse]);
     PostMessageW(w[browse], BM_CLICK, 0, 0);
     const HWND dialog = waitFor([&] { return ownedDialog(w.hwnd); });
@@ -272,7 +273,9 @@ struct DragOnce : IDropSource, IDataObject {
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
+    HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override {
+        return OLE_E_ADVISENOTSUPPORTED;
+    }
     HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
     HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
 };
@@ -323,7 +326,8 @@ int main(int argc, char** argv) {
     OleInitialize(nullptr);
     ScratchDir dir;
     // A map to edit in long Korean folders: its path label and status line give way in the folders.
-    const auto folder = dir.path() / L"스타크래프트 유즈맵 모음집 2024년 여름 업데이트" / L"친구들이 보내준 지형 파일들";
+    const auto folder =
+        dir.path() / L"스타크래프트 유즈맵 모음집 2024년 여름 업데이트" / L"친구들이 보내준 지형 파일들";
     std::filesystem::create_directories(folder);
     const auto edit = folder / "edit map.scx", spliced = dir / "splice.scm";
     const Bytes original = makeChunk({{"DIM ", {8, 0, 8, 0}}, {"TILE", pattern(128, 1)}, {"ISOM", {1}}});

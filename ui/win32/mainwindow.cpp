@@ -76,9 +76,9 @@ frmMain::frmMain(std::filesystem::path programFolder)
 
     // A child of the window, not a pop-up: Wine draws a pop-up list box as a black
     // bar and lets no click reach it.
-    list_ = CreateWindowExW(0, L"LISTBOX", nullptr, WS_CHILD | WS_BORDER | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
-                            0, 0, 0, 0, hwnd(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(kCompletionListId)),
-                            GetModuleHandleW(nullptr), nullptr);
+    list_ = CreateWindowExW(
+        0, L"LISTBOX", nullptr, WS_CHILD | WS_BORDER | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 0, 0, 0, 0,
+        hwnd(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(kCompletionListId)), GetModuleHandleW(nullptr), nullptr);
 }
 
 frmMain::~frmMain() {
@@ -97,7 +97,7 @@ std::vector<std::string> frmMain::sectionNames() {
 
 void frmMain::setStatus(const std::string& text) {
     status_ = text;
-    laidOut();
+    showStatus();
     setTip(item("lblStatus"), wide(text) + wide(layout::kStatusTip));
 }
 
@@ -111,13 +111,21 @@ void frmMain::showInputs(const splice::CopyInputs& copied) {
 }
 
 void frmMain::laidOut() {
-    for (const auto& [label, path] : paths_)
-        SetWindowTextW(item(label),
-                       joinLines(layout::fitPath(narrow(path), lineRooms(label), measure(item(label)))).c_str());
+    for (const auto& [label, path] : paths_) showPath(label);
+    showStatus();
+}
+
+void frmMain::showPath(const std::string& pathLabel) {
+    const HWND label = item(pathLabel);
+    SetWindowTextW(
+        label, joinLines(layout::fitPath(narrow(paths_.at(pathLabel)), lineRooms(pathLabel), measure(label))).c_str());
+}
+
+void frmMain::showStatus() {
     const layout::Window& table = layout::mainWindow();
-    SetWindowTextW(item("lblStatus"),
-                   wide(layout::fitStatus(status_, pixels(table.textRoom(table["lblStatus"])), measure(item("lblStatus"))))
-                       .c_str());
+    const HWND label = item("lblStatus");
+    SetWindowTextW(
+        label, wide(layout::fitStatus(status_, pixels(table.textRoom(table["lblStatus"])), measure(label))).c_str());
 }
 
 void frmMain::yield() {
@@ -173,7 +181,7 @@ void frmMain::browse(const char* pathLabel) {
 
 void frmMain::setPath(const char* pathLabel, const std::wstring& path) {
     paths_.at(pathLabel) = path;
-    laidOut();
+    showPath(pathLabel);
     setTip(item(pathLabel), path == wide(splice::kNoMapLoaded) ? std::wstring() : path);
 }
 
@@ -215,7 +223,8 @@ void frmMain::dropAt(POINT client, const std::vector<std::filesystem::path>& ite
 
 void frmMain::refreshCompletions() {
     if (busy_) return;
-    completions_.refresh({std::filesystem::path(paths_.at("lblMapEdit")), std::filesystem::path(paths_.at("lblMapSplice"))});
+    completions_.refresh(
+        {std::filesystem::path(paths_.at("lblMapEdit")), std::filesystem::path(paths_.at("lblMapSplice"))});
 }
 
 void frmMain::showCompletions() {

@@ -45,6 +45,9 @@ private:
     void browse(const char* pathLabel);
     void pick(const char* pathLabel, const std::wstring& path);
     void setPath(const char* pathLabel, const std::wstring& path);
+    // The whole texts fitted to their labels.
+    void showPath(const std::string& pathLabel);
+    void showStatus();
     void runProcedure(std::string_view what, layout::Procedure procedure);
     // The path label of the map whose row (heading, path, Browse) holds the point.
     const char* rowAt(POINT client) const;

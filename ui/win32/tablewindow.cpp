@@ -125,7 +125,8 @@ std::vector<int> TableWindow::lineRooms(std::string_view name) const {
     SelectObject(dc, old);
     ReleaseDC(control, dc);
     std::vector<int> rooms;
-    for (const int twips : table_.lineRooms(table_[name], metrics.tmHeight * layout::kTwipsPerInch / static_cast<int>(dpi_)))
+    for (const int twips :
+         table_.lineRooms(table_[name], metrics.tmHeight * layout::kTwipsPerInch / static_cast<int>(dpi_)))
         rooms.push_back(pixels(twips));
     return rooms;
 }
