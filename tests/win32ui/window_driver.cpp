@@ -9,9 +9,10 @@
 #include "mainwindow.h"
 
 #include <ole2.h>
-#include <shlobj.h>
+#include <shlobj.h> // DROPFILES
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -184,48 +185,34 @@ void click(const Window& w, const char* button, const std::string& last) {
     check(got == wide(last), std::string(button) + " ends with \"" + last + "\"", got);
 }
 
-// The distinct pixel values of a screen rectangle as the X server shows it, which
-// is what the user sees (Wine's own copy of a window can differ): xwd's picture of
-// the root window. Empty when xwd cannot be run: Wine starts Unix programs too.
-std::set<uint32_t> screenColours(const RECT& r) {
-    const std::string unixFile = "/tmp/graftwell-window-" + std::to_string(GetCurrentProcessId()) + ".xwd";
-    // Through the shell, with no Windows handles to hold it up.
-    std::wstring command = L"sh -c \"xwd -root -silent -out " + wide(unixFile) + L" </dev/null >/dev/null 2>&1\"";
+// The distinct colours of a screen rectangle as the X server shows it, which is
+// what the user sees (Wine's own copy of a window can differ): xwd's picture of
+// the root window, cut by netpbm. Wine starts Unix programs too; through the
+// shell they hold no Windows handles. Empty when the picture cannot be had.
+std::set<std::array<uint8_t, 3>> screenColours(const RECT& r) {
+    const std::string ppm = "/tmp/graftwell-window-" + std::to_string(GetCurrentProcessId()) + ".ppm";
+    std::wstring command = wide("sh -c \"xwd -root -silent | xwdtopnm | pnmdepth 255 | pnmcut " +
+                                std::to_string(r.left) + " " + std::to_string(r.top) + " " +
+                                std::to_string(r.right - r.left) + " " + std::to_string(r.bottom - r.top) + " >" +
+                                ppm + ".part 2>/dev/null && mv " + ppm + ".part " + ppm + "\" </dev/null");
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     if (!CreateProcessW(L"Z:\\bin\\sh", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         return {};
-    // Wine cannot wait for a Unix process: the picture is ready when the file holds all of it.
-    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hProcess); // Wine cannot wait for a Unix process: the file comes whole, by its rename
     CloseHandle(pi.hThread);
-    const std::filesystem::path file = L"Z:" + wide(unixFile);
-    Bytes xwd;
-    // The header: big-endian 32-bit fields, then colours of 12 bytes, then the rows.
-    const auto field = [&](size_t i) {
-        return i * 4 + 4 <= xwd.size() ? uint32_t{xwd[i * 4]} << 24 | xwd[i * 4 + 1] << 16 | xwd[i * 4 + 2] << 8 |
-                                             xwd[i * 4 + 3]
-                                       : 0u;
-    };
-    const auto pixels = [&] { return size_t{field(0)} + size_t{field(19)} * 12; };
-    const bool whole = waitFor([&] {
-        std::error_code ignored;
-        if (!std::filesystem::exists(file, ignored)) return false;
-        xwd = readAll(file);
-        return field(0) > 0 && pixels() + size_t{field(12)} * field(5) <= xwd.size();
-    }, 10);
+    const std::filesystem::path file = L"Z:" + wide(ppm);
+    if (!waitFor([&] { return std::filesystem::exists(file); }, 10)) return {};
+    const Bytes bytes = readAll(file);
     std::filesystem::remove(file);
-    // Bytes a pixel from the row length: xwd's bits-per-pixel field does not always say.
-    const uint32_t width = field(4), height = field(5), line = field(12), step = width ? std::min(line / width, 4u) : 0;
-    std::set<uint32_t> colours;
-    if (!whole || step == 0 || r.left < 0 || r.top < 0 || uint32_t(r.right) > width || uint32_t(r.bottom) > height)
-        return colours;
-    for (LONG y = r.top; y < r.bottom; ++y)
-        for (LONG x = r.left; x < r.right; ++x) {
-            uint32_t v = 0;
-            std::memcpy(&v, &xwd[pixels() + size_t(y) * line + size_t(x) * step], step);
-            colours.insert(v);
-        }
+    // "P6\nWIDTH HEIGHT\n255\n", then three bytes a pixel.
+    size_t at = 0;
+    for (int line = 0; line < 3 && at < bytes.size(); ++line)
+        at = static_cast<size_t>(std::find(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end(), '\n') -
+                                 bytes.begin()) + 1;
+    std::set<std::array<uint8_t, 3>> colours;
+    for (; at + 3 <= bytes.size(); at += 3) colours.insert({bytes[at], bytes[at + 1], bytes[at + 2]});
     return colours;
 }
 
@@ -263,10 +250,7 @@ struct DragOnce : IDropSource, IDataObject {
     HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* f) override {
         return f->cfFormat == CF_HDROP && (f->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
     }
-    HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD direction, IEnumFORMATETC** out) override {
-        FORMATETC f{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-        return direction == DATADIR_GET ? SHCreateStdEnumFmtEtc(1, &f, out) : E_NOTIMPL;
-    }
+    HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override {
         out->ptd = nullptr;
@@ -417,7 +401,7 @@ int main(int argc, char** argv) {
     RECT under{};
     GetWindowRect(list, &under);
     Sleep(300); // one repaint
-    const std::set<uint32_t> colours = screenColours(under);
+    const auto colours = screenColours(under);
     check(colours.size() > 2, "the list is drawn on the screen as a list, not one solid colour",
           std::to_wstring(colours.size()) + L" colours");
     ctrlZ();
