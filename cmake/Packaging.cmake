@@ -1,7 +1,15 @@
-# Packages: on Windows a zip (cpack -G ZIP) of both programs and the README, side
-# by side in one folder, nothing to install; elsewhere a Debian package (cpack -G
-# DEB) with both programs, the desktop entry, the icon and the README.
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# Packages: on Windows a zip (cpack -G ZIP) of both programs and a README.txt for
+# Windows users, side by side in one folder, nothing to install; elsewhere a
+# Debian package (cpack -G DEB) with both programs, the desktop entry, the icon
+# and the README.
+if(WIN32)
+  # With Windows line ends, which every editor there shows as lines.
+  configure_file(${PROJECT_SOURCE_DIR}/ui/win32/README.txt ${PROJECT_BINARY_DIR}/README.txt
+                 @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${PROJECT_BINARY_DIR}/README.txt DESTINATION ${CMAKE_INSTALL_DOCDIR})
+else()
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
 
 set(CPACK_PACKAGE_NAME graftwell)
 set(CPACK_PACKAGE_VENDOR "The Graftwell authors")

@@ -81,6 +81,10 @@ Result copyAndSave(FrontEnd& fe, const WorkFolder& work);
 // Puts back the map as it was before the last Save that changed it, once.
 Result undo(FrontEnd& fe, const WorkFolder& work);
 
+// The status line after a failed procedure: what failed and the first clause of
+// why, with a path before it shortened to its file name; the error has the rest.
+std::string failedLine(std::string_view what, std::string_view error);
+
 // Section names as typed in one box: separated by spaces or commas.
 std::vector<std::string> splitSectionNames(std::string_view text);
 

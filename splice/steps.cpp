@@ -34,10 +34,17 @@ std::string describe(const std::exception& e) {
 
 } // namespace
 
-std::string failedLine(std::string_view what, const std::string& why) {
-    std::string line = std::string(what) + " failed: " + why;
-    std::replace(line.begin(), line.end(), '\n', ' ');
-    return line;
+std::string failedLine(std::string_view what, std::string_view error) {
+    std::string_view why = error.substr(0, error.find('\n'));
+    why = why.substr(0, why.find("; "));
+    // "C:\maps\x.scx: not a map archive" reads as "x.scx: not a map archive".
+    const auto separator = [](char c) { return c == '/' || c == '\\'; };
+    const auto isPath = [&](std::string_view s) {
+        return (!s.empty() && separator(s[0])) || (s.size() > 2 && s[1] == ':' && separator(s[2]));
+    };
+    if (const size_t colon = why.find(": "); colon != std::string_view::npos && isPath(why.substr(0, colon)))
+        why.remove_prefix(why.substr(0, colon).find_last_of("/\\") + 1);
+    return std::string(what) + " failed: " + std::string(why);
 }
 
 Result run(FrontEnd& fe, const WorkFolder& work, std::string_view what, const std::function<void()>& body,

@@ -27,8 +27,7 @@ public:
 // name the folder.
 Result run(FrontEnd& fe, const WorkFolder& work, std::string_view what, const std::function<void()>& body,
            bool lastLineMine = false);
-// The status line after a failure: "Save failed: <why>", on one line.
-std::string failedLine(std::string_view what, const std::string& why);
+// (In splice.h: failedLine.)
 
 // Runs `f`; an error it raises about the map, or about one of its working copies,
 // names the map by its file name instead.

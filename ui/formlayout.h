@@ -7,6 +7,7 @@
 #include "splice.h"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -26,7 +27,7 @@ struct Rect {
 
 enum class Kind {
     Label,     // static text
-    PathLabel, // static text that shows a map's path, wrapped wherever it must
+    PathLabel, // static text that shows a map's path, fitted to its lines by fitPath
     Line,      // a one-pixel separator in the text colour
     Button,
     TextBox,
@@ -72,6 +73,9 @@ struct Window {
     // button's inside its frame, a label's before the control beside it, which it
     // would otherwise run under. A renderer narrows a font whose text runs past.
     int textRoom(const Control& c) const;
+    // The room of each line of `lineHeight` twips that fits in a label, top down:
+    // the lines beside a control end before it, as textRoom says.
+    std::vector<int> lineRooms(const Control& c, int lineHeight) const;
 };
 
 // The window font: "MS Sans Serif" 8.25 pt, regular, bold where noted.
@@ -96,34 +100,86 @@ inline constexpr FileType kMapFileTypes[] = {
     {"All Files", "*.*"},
 };
 inline constexpr std::string_view kLoaded = "Loaded ";             // followed by the path picked
+inline constexpr std::string_view kNotLoaded = "Nothing loaded: "; // followed by why a drop picked nothing
+inline constexpr std::string_view kDropOnARow = "drop the map on the row of the map to edit or to splice.";
 inline constexpr std::string_view kFailed = " failed:\n\n";        // after the procedure's name, before why
 inline constexpr std::string_view kConfirmTail = "\n\nCopy the section anyway?";
 inline constexpr std::string_view kStatusTip = "\n\nCtrl+Z undoes the last Save.";
 inline constexpr std::string_view kCopy = "Copy Section", kSave = "Save", kUndo = "Undo";
-// The completion list's width: the box is four characters wide, the names need room to be read.
-inline constexpr int kCompletionWidth = 1500; // twips
+inline constexpr std::string_view kEllipsis = "\u2026";
+
+// Measures a UTF-8 text in pixels, in the font a control draws it with.
+using Measure = std::function<int(std::string_view)>;
+
+// A path as a path label shows it, one string per line, each within its room
+// (pixels): broken after its separators, the file name whole where any room
+// allows, and when the lines are too few, folders from the middle replaced by
+// "…", keeping the first (the drive or root) and as many of the last as fit.
+std::vector<std::string> fitPath(std::string_view path, std::span<const int> rooms, const Measure& width);
+// A status text on its one line of `room` pixels: whole when it fits; a path
+// after "Loaded " shortened by fitPath; anything else cut with "…".
+std::string fitStatus(std::string_view text, int room, const Measure& width);
+
+// What the section box shows for the names Copy Section stored: their padding
+// dropped, separated by spaces, as the box reads them back.
+std::string sectionText(const std::vector<std::string>& names);
+
+// The three sections of a map's terrain, which the completion list offers as one choice.
+inline constexpr std::string_view kTerrainNames = "MTXM TILE ISOM";
+inline constexpr std::string_view kTerrainLabel = "terrain";
+
+// A line of the completion list.
+struct Choice {
+    std::string shown;    // what the list shows
+    std::string inserted; // what takes the place of the name being typed
+    bool operator==(const Choice&) const = default;
+};
+
 // Maps are a few megabytes at most; a far larger file is not read for completions,
 // so that a focus change never stalls the window.
 inline constexpr unsigned long long kMaxCompletionRead = 16ull * 1024 * 1024;
 
 // The section names the section box offers: either map's, as the game reads them,
-// those a user can type, each once. A map too large or not a file offers none.
+// those a user can type in the box (no space, comma or control character but the
+// padding), each once. A map too large or not a file offers none.
 class Completions {
 public:
     // Reads the maps again where one changed since; true when it did.
     bool refresh(const std::vector<std::filesystem::path>& maps);
     const std::vector<std::string>& names() const { return names_; }
+    // The choices for the box's text, which ends in the name being typed: the
+    // names that begin with it, ignoring case, then the terrain where one of its
+    // names or its label does. None that the box already holds elsewhere; none
+    // while no name is being typed.
+    std::vector<Choice> choices(std::string_view typed) const;
 
 private:
     std::string key_; // each map's path, size and time at the last read
     std::vector<std::string> names_;
 };
 
+// The box's text with the name being typed replaced by the choice.
+std::string complete(std::string_view typed, const Choice& choice);
+
+// A drop picks the map it names when it names exactly one file; otherwise it
+// says why not. An empty path stands for an item that is not a local file.
+struct Dropped {
+    std::filesystem::path map; // empty when nothing is picked
+    std::string why;           // for the status line, after kNotLoaded
+};
+Dropped dropped(const std::vector<std::filesystem::path>& items);
+
+// What the window's program prints in place of opening its window, for
+// "--version" and "--help"; nothing for any other command line, which the
+// window then takes. Both windows' programs answer the same.
+std::optional<std::string> commandLineAnswer(const std::vector<std::string>& args);
+
 // Runs a procedure for a window: never two at once on the same working files
 // (a yield dispatches events that may ask for another), an exception counts as
-// a failure. Gives the error to show ("Save failed: ..."), or nothing where the
-// status line says all: success, a quiet failure (a declined warning, nothing
-// to undo) or a run refused while another is busy.
+// a failure. A failure leaves splice::failedLine() on the status line and gives the
+// error to show ("Save failed: ..."); nothing where the status line says all:
+// success, a quiet failure (a declined warning, nothing to undo) or a run
+// refused while another is busy.
 using Procedure = splice::Result (*)(splice::FrontEnd&, const splice::WorkFolder&);
 std::optional<std::string> runProcedure(bool& busy, std::string_view what, Procedure procedure,
                                         splice::FrontEnd& frontEnd, const splice::WorkFolder& work);

@@ -2,6 +2,7 @@
 
 #include "splice.h"
 
+#include <QEvent>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -50,17 +51,32 @@ QColor greyText(const QPalette& palette) {
 
 QIcon appIcon() { return QIcon(QPixmap::fromImage(QImage(graftwell_xpm))); }
 
-PathLabel::PathLabel(QWidget* parent) : QLabel(parent) {
-    setWordWrap(true);
+layout::Measure measure(const QWidget* widget) {
+    return [metrics = widget->fontMetrics()](std::string_view text) { return metrics.horizontalAdvance(qs(text)); };
 }
+
+PathLabel::PathLabel(QWidget* parent, const layout::Window& table, const layout::Control& control)
+    : QLabel(parent), table_(table), control_(control) {}
 
 void PathLabel::setPath(const QString& path) {
     path_ = path;
-    // A path has no spaces to wrap at; let it break after each separator.
-    QString shown = path;
-    shown.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
-    setText(shown);
     setToolTip(path == qs(splice::kNoMapLoaded) ? QString() : path);
+    refit();
+}
+
+void PathLabel::changeEvent(QEvent* e) {
+    QLabel::changeEvent(e);
+    if (e->type() == QEvent::FontChange) refit();
+}
+
+void PathLabel::refit() {
+    const int line = fontMetrics().lineSpacing() * layout::kTwipsPerInch / layout::kBaseDpi;
+    std::vector<int> rooms;
+    for (const int twips : table_.lineRooms(control_, line)) rooms.push_back(layout::px(twips));
+    QStringList lines;
+    for (const std::string& l : layout::fitPath(path_.toStdString(), rooms, measure(this)))
+        lines << QString::fromStdString(l);
+    setText(lines.join(QLatin1Char('\n')));
 }
 
 namespace {
@@ -76,13 +92,13 @@ void fitText(QWidget* widget, const QString& text, int room) {
     if (f.stretch() != 100) widget->setFont(f);
 }
 
-QWidget* create(const layout::Control& c, QWidget* parent) {
+QWidget* create(const layout::Window& table, const layout::Control& c, QWidget* parent) {
     const QString text = qs(c.text);
     switch (c.kind) {
     case layout::Kind::Label:
         return new QLabel(text, parent);
     case layout::Kind::PathLabel: {
-        auto* l = new PathLabel(parent);
+        auto* l = new PathLabel(parent, table, c);
         l->setPath(text);
         return l;
     }
@@ -127,7 +143,7 @@ std::map<std::string_view, QWidget*> render(const layout::Window& table, QWidget
     std::map<std::string_view, QWidget*> made;
     for (const layout::Control& c : table.controls) {
         QWidget* parent = c.parent.empty() ? window : made.at(c.parent);
-        QWidget* w = create(c, parent);
+        QWidget* w = create(table, c, parent);
         w->setObjectName(qs(c.name));
         QRect r = pixels(c.rect);
         if (auto* frame = qobject_cast<QFrame*>(parent); frame && parent != window) // from the frame's inner corner

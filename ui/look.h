@@ -34,15 +34,26 @@ QColor greyText(const QPalette& palette);
 
 QIcon appIcon();
 
-// A path label: shows a map path, wrapped at its separators.
+// Measures text in the font `widget` draws with.
+layout::Measure measure(const QWidget* widget);
+
+// A path label: shows a map path on the lines its control has, fitted by
+// layout::fitPath, and the whole path as its tooltip.
 class PathLabel : public QLabel {
 public:
-    explicit PathLabel(QWidget* parent);
+    PathLabel(QWidget* parent, const layout::Window& table, const layout::Control& control);
     QString path() const { return path_; }
     void setPath(const QString& path);
 
+protected:
+    void changeEvent(QEvent* e) override;
+
 private:
+    void refit();
+
     QString path_;
+    const layout::Window& table_;
+    const layout::Control& control_;
 };
 
 // Gives `window` the table's caption, font and client size and creates its

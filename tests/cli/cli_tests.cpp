@@ -24,7 +24,7 @@ TEST(Cli, CommandsPrintTheirStepsAndExitWithTheirStatus) {
     spliced.insert(spliced.end(), kSaveSteps.begin(), kSaveSteps.end());
     const struct { Strings args; int status; Strings out; std::string err; } cases[] = {
         {{"save", a, "--work-dir", w}, 1,
-         {kSaveSteps[0], "Save failed: nothing to save for a.scm: run Copy Section first; nothing was changed"},
+         {kSaveSteps[0], "Save failed: nothing to save for a.scm: run Copy Section first"},
          error + "nothing to save for a.scm"},
         {{"copy", a, b, "--work-dir", w}, 1, {kCopySteps[0], kCopySteps[1], kCopySteps[2], "Copy Section cancelled."},
          error + "Copying \"TILE\" between these maps makes a broken map: the maps differ in size: the map to edit is "

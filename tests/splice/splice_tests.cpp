@@ -376,8 +376,7 @@ TEST_P(Run, EndsAsExpected) {
     }
     ASSERT_GE(fe.statuses.size(), c.stopsAt);
     EXPECT_EQ(first(fe.statuses, c.stopsAt), first(steps, c.stopsAt));
-    EXPECT_EQ(fe.statuses.back(), r.quiet ? "Copy Section cancelled."
-                                          : std::string(c.saving ? "Save" : "Copy Section") + " failed: " + r.error);
+    EXPECT_EQ(fe.statuses.back(), r.quiet ? "Copy Section cancelled." : splice::failedLine(c.saving ? "Save" : "Copy Section", r.error));
     // Paths as on POSIX: C:\a\b is matched as /a/b.
     std::string error = std::regex_replace(r.error, std::regex(R"(\b[A-Z]:\\)"), "/");
     std::replace(error.begin(), error.end(), '\\', '/');

@@ -1,39 +1,80 @@
 // The main window driven as a user would, its dialogs answered through their seam.
+#include "aboutwindow.h"
 #include "archive.h"
 #include "fixtures.h"
-#include "frmMain.h"
+#include "mainwindow.h"
 
+#include <QAbstractItemView>
 #include <QtTest>
 
 using namespace fixtures;
+namespace layout = ui::layout;
+
+Q_DECLARE_METATYPE(std::vector<int>)
+
+namespace {
+
+// One pixel a character: lines, rooms and cuts read off as counts.
+int chars(std::string_view s) {
+    return static_cast<int>(
+        std::ranges::count_if(s, [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+QStringList lines(const QString& text) { return text.split(QLatin1Char('\n')); }
+
+} // namespace
 
 class UiTests : public QObject {
     Q_OBJECT
     ScratchDir dir;
     QStringList picks, opened, errors, questions, statuses; // picks: the open dialog's answers; none left cancels
     bool answer = false;
+    // A dialog takes the focus while it is open.
+    void takeFocus() {
+        if (QWidget* f = w.focusWidget()) f->clearFocus();
+    }
     ui::frmMain w{dir.path(),
                   {[this](QWidget*, const QString& title, const QString& start, const QString& filter) {
+                       takeFocus();
                        opened << title + "|" + start + "|" + filter;
                        return picks.isEmpty() ? QString() : picks.takeFirst();
                    },
-                   [this](QWidget*, const QString&, const QString& text) { errors << text; },
-                   [this](QWidget*, const QString&, const QString& text) { return questions << text, answer; }}};
+                   [this](QWidget*, const QString&, const QString& text) { takeFocus(), errors << text; },
+                   [this](QWidget*, const QString&, const QString& text) {
+                       return takeFocus(), questions << text, answer;
+                   }}};
 
     QString at(const std::string& name) { return QString::fromStdString((dir / name).string()); }
+    // A click, which gives the button the focus as on the desktop.
+    static void press(QPushButton* b) {
+        b->setFocus(Qt::MouseFocusReason);
+        QTest::mouseClick(b, Qt::LeftButton);
+    }
     void pick(QPushButton* browse, const std::string& name) {
         picks << at(name);
-        QTest::mouseClick(browse, Qt::LeftButton);
+        press(browse);
     }
-    void click(QPushButton* b, const Strings& steps) {
+    // The status lines a click shows; a failure ends with one line saying what failed.
+    void click(QPushButton* b, const Strings& steps, bool fails = false) {
         statuses.clear();
-        QTest::mouseClick(b, Qt::LeftButton);
+        press(b);
+        statuses.removeAll(QString::fromStdString(kTerrainNote)); // a note after a copy of terrain
+        if (fails) {
+            QVERIFY(!statuses.isEmpty() && statuses.last().startsWith(b->text() + " failed: "));
+            QVERIFY(!w.lblStatus->text().contains('\n'));
+            statuses.removeLast();
+        }
         QStringList want;
         for (const auto& s : steps) want << QString::fromStdString(s);
-        // A failed run ends with a line saying what failed; a terrain copy notes what the game draws.
-        statuses.removeAll(QString::fromStdString(kTerrainNote));
-        if (statuses.size() == want.size() + 1 && statuses.last().contains(" failed: ")) statuses.removeLast();
         QCOMPARE(statuses, want);
+    }
+    // The label's lines each within its room, in the label's font.
+    static void fitsItsLines(QLabel* label, const std::vector<int>& rooms) {
+        const QStringList shown = lines(label->text());
+        QVERIFY(static_cast<size_t>(shown.size()) <= rooms.size());
+        for (qsizetype i = 0; i < shown.size(); ++i)
+            QVERIFY2(label->fontMetrics().horizontalAdvance(shown[i]) <= rooms[static_cast<size_t>(i)],
+                     qPrintable(shown[i]));
     }
 
 private slots:
@@ -49,7 +90,7 @@ private slots:
                  QStringList({"Graftwell 1.0 BETA", "Map to edit:", "Section to copy:", "No map loaded.",
                               "No maps are loaded...", "TILE"}));
         QVERIFY(w.minimumSize() == QSize(274, 266) && w.maximumSize() == w.minimumSize());
-        QVERIFY(w.lblGeneral[0]->font().bold() && !w.lblGeneral[3]->font().bold() && w.txtSection->maxLength() == 4);
+        QVERIFY(w.lblGeneral[0]->font().bold() && !w.lblGeneral[3]->font().bold());
         QList<QWidget*> order = {w.focusWidget()};
         for (QWidget* next = order[0]->nextInFocusChain(); next != order[0]; next = next->nextInFocusChain())
             if (next->focusPolicy() & Qt::TabFocus)
@@ -59,47 +100,56 @@ private slots:
     }
 
     // Browse starts at the file picked last and a cancel changes nothing. A failed step stays in the status
-    // line and its reason is shown; terrain between maps of other size is copied only when confirmed, and a
-    // declined warning only says so. Save refuses what the window no longer shows; Ctrl+Z undoes a Save once.
+    // line, then one line says what failed, and the box gives the reason; terrain between maps of other size
+    // is copied only when confirmed, and a declined warning only says so. Save refuses what the window no
+    // longer shows, and writes what it shows again after the copy's inputs are put back; Ctrl+Z undoes a Save
+    // once. The focus is back where it was after every dialog.
     void picksAndButtonsRunTheProcedures() {
         for (const auto& [name, width, seed] : {std::tuple{"edit.scx", 8, 1}, {"big.scx", 16, 2}, {"splice.scm", 8, 3}})
             makeMap(dir / name, makeChunk({{"DIM ", {uint8_t(width), 0, 8, 0}}, {"TILE", pattern(width * 16, seed)},
                                            {width == 16 ? "MTXM" : "ISOM", {1}}}));
-        click(w.btnCopy, first(kCopySteps, 1));
+        click(w.btnCopy, first(kCopySteps, 1), true);
         pick(w.btnMapEdit, "edit.scx");
         QTest::mouseClick(w.btnMapSplice, Qt::LeftButton);
         pick(w.btnMapSplice, "big.scx");
         const QString open = "Open|%1|StarCraft/Brood War Scenarios (*.scm *.scx);;All Files (*)";
         QCOMPARE(opened, QStringList({open.arg(""), open.arg(at("edit.scx")), open.arg(at("edit.scx"))}));
         QCOMPARE(w.mapSplicePath(), (dir / "big.scx").string());
-        QVERIFY(w.lblStatus->text() == "Loaded " + at("big.scx") && w.lblStatus->textFormat() == Qt::PlainText);
-        QApplication::setActiveWindow(&w);
-        w.txtSection->setFocus(); // completions: either map's names
-        QCOMPARE(w.sectionCompletions(), QStringList({"DIM ", "TILE", "ISOM", "MTXM"}));
+        QVERIFY(w.status() == "Loaded " + at("big.scx") && w.lblStatus->textFormat() == Qt::PlainText);
+        QVERIFY(w.focusWidget() == w.btnMapSplice);
         click(w.btnCopy, {kCopySteps[0], kCopySteps[1], kCopySteps[2], "Copy Section cancelled."});
-        click(w.btnSave, first(kSaveSteps, 1));
+        QVERIFY(w.focusWidget() == w.btnCopy);
+        click(w.btnSave, first(kSaveSteps, 1), true);
+        QVERIFY(w.focusWidget() == w.btnSave);
         answer = true;
         click(w.btnCopy, kCopySteps);
         pick(w.btnMapSplice, "splice.scm");
-        click(w.btnSave, first(kSaveSteps, 1)); // Copy Section took big.scx
+        click(w.btnSave, first(kSaveSteps, 1), true); // Copy Section took big.scx
         click(w.btnCopy, kCopySteps);
         const Bytes before = readAll(dir / "edit.scx");
-        w.txtSection->setText("ISOM");
-        click(w.btnSave, first(kSaveSteps, 1));
+        pick(w.btnMapSplice, "big.scx");
+        w.txtSection->setText("ISOM, DIM");
+        click(w.btnSave, first(kSaveSteps, 1), true);
         QCOMPARE(readAll(dir / "edit.scx"), before);
-        w.txtSection->setText("TILE");
+        // The copy's inputs shown again, padding dropped: Save writes what the window shows.
+        w.showInputs({(dir / "splice.scm").string(), {"TILE"}});
+        QVERIFY(w.lblMapSplice->path() == at("splice.scm") && w.txtSection->text() == "TILE");
         click(w.btnSave, kSaveSteps);
         const Bytes saved = makeChunk({{"DIM ", {8, 0, 8, 0}}, {"TILE", pattern(128, 3)}, {"ISOM", {1}}});
         QCOMPARE(archive::readMember(dir / "edit.scx", kChunkName), saved);
+        w.showInputs({(dir / "big.scx").string(), {"DIM ", "MTXM"}});
+        QVERIFY(w.lblMapSplice->path() == at("big.scx") && w.txtSection->text() == "DIM MTXM");
         QVERIFY(questions.size() == 2 && questions[0].contains("the map to edit is 8x8, the map to splice 16x8"));
         const QStringList reasons = {
             "map to edit", "run Copy Section first",
             "Copy Section copied \"TILE\" from big.scx, but the window now shows \"TILE\" from splice.scm: run "
             "Copy Section again",
-            "Copy Section copied \"TILE\" from splice.scm, but the window now shows \"ISOM\""};
+            "Copy Section copied \"TILE\" from splice.scm, but the window now shows \"ISOM\", \"DIM\""};
         QCOMPARE(errors.size(), reasons.size());
         for (int i = 0; i < reasons.size(); ++i)
-            QVERIFY2(errors[i].contains(reasons[i]), qPrintable(errors[i]));
+            QVERIFY2(errors[i].startsWith(i ? "Save failed:\n\n" : "Copy Section failed:\n\n") &&
+                         errors[i].contains(reasons[i]),
+                     qPrintable(errors[i]));
         // Ctrl+Z undoes the Save, also from the section box while it has no typing to undo; Save
         // then puts it back; nothing left to undo is said in the status line.
         statuses.clear();
@@ -108,6 +158,7 @@ private slots:
         QTest::keyClick(w.txtSection, Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(statuses, QStringList({"Restoring map from before last save...", "Undo successful!"}));
         QCOMPARE(readAll(dir / "edit.scx"), before);
+        w.showInputs({(dir / "splice.scm").string(), {"TILE"}});
         click(w.btnSave, kSaveSteps);
         QCOMPARE(archive::readMember(dir / "edit.scx", kChunkName), saved);
         QTest::keyClick(w.txtSection, Qt::Key_Z, Qt::ControlModifier);
@@ -117,8 +168,133 @@ private slots:
         QVERIFY(w.lblStatus->toolTip().contains("Ctrl+Z"));
     }
 
-    // A dropped map is picked for the row it lands on; the dragged data is read once and checked, so a
-    // source that answers only once, or drags two files, changes nothing.
+    // Typing in the section box offers the names either map holds that begin with the name being typed,
+    // the terrain as one choice, and none already given; a choice replaces only the name being typed.
+    void sectionBoxCompletesTheNameBeingTyped_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("offered");
+        const QString terrain = "MTXM TILE ISOM  (terrain)";
+        QTest::newRow("a letter of a name") << "t" << QStringList({"TILE", terrain});
+        QTest::newRow("the terrain by its label") << "Terr" << QStringList({terrain});
+        QTest::newRow("after other names") << "DIM,ISOM m" << QStringList({"MTXM"});
+        QTest::newRow("a name already given") << "TILE t" << QStringList();
+        QTest::newRow("no name being typed") << "DIM " << QStringList();
+        QTest::newRow("padding not shown") << "DI" << QStringList({"DIM"});
+    }
+    void sectionBoxCompletesTheNameBeingTyped() {
+        QFETCH(QString, typed);
+        QFETCH(QStringList, offered);
+        w.lblMapEdit->setPath(at("edit.scx"));
+        w.lblMapSplice->setPath(at("big.scx"));
+        w.activateWindow();
+        w.txtSection->setFocus();
+        w.txtSection->clear();
+        QTest::keyClicks(w.txtSection, typed);
+        QCOMPARE(w.sectionCompletions(), offered);
+        QCOMPARE(w.completer()->popup()->isVisible(), !offered.isEmpty());
+        if (offered.isEmpty()) return;
+        // The last choice, picked from the list, takes the place of the name being typed.
+        QAbstractItemView* list = w.completer()->popup();
+        list->setCurrentIndex(list->model()->index(static_cast<int>(offered.size() - 1), 0));
+        QTest::keyClick(list, Qt::Key_Return);
+        const QString inserted = offered.last().section("  (", 0, 0);
+        QCOMPARE(w.txtSection->text(), typed.left(typed.lastIndexOf(QRegularExpression("[ ,]")) + 1) + inserted);
+        QCOMPARE(w.sectionNames().back(), inserted.split(' ').last().toStdString());
+    }
+
+    // A path label keeps the file name whole and puts "…" for the folders its lines have no room for; the
+    // whole path is its tooltip. The status line shows one line, the file name whole, the whole text as tip.
+    void pathsFitTheirLabels_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("short") << QString();
+        QTest::newRow("long Korean") << QString("다운로드한 지도들/스타크래프트 유즈맵 모음집 2024년 여름/"
+                                                "친구들이 보내준 지형 파일들/새로운 버전");
+        QTest::newRow("one long folder") << QString(120, 'x');
+    }
+    void pathsFitTheirLabels() {
+        QFETCH(QString, folder);
+        const QString map = at(folder.toStdString()) + (folder.isEmpty() ? "" : "/") + "[8]투혼 1.3 by 아무개.scx";
+        std::filesystem::create_directories(std::filesystem::path(map.toStdString()).parent_path());
+        writeAll(map.toStdString(), {1});
+        picks << map;
+        QTest::mouseClick(w.btnMapEdit, Qt::LeftButton);
+        const layout::Window& table = layout::mainWindow();
+        // The lines beside Browse end before it, the first runs the label's width.
+        QCOMPARE(table.lineRooms(table["lblMapEdit"], 240), std::vector<int>({3855, 2955, 2955}));
+        std::vector<int> rooms;
+        for (const int twips : table.lineRooms(table["lblMapEdit"], w.lblMapEdit->fontMetrics().lineSpacing() * 15))
+            rooms.push_back(layout::px(twips));
+        fitsItsLines(w.lblMapEdit, rooms);
+        const QString shown = w.lblMapEdit->text().remove('\n');
+        QVERIFY2(folder.isEmpty() ? shown == map : shown.contains("…/") && shown.endsWith("/[8]투혼 1.3 by 아무개.scx"),
+                 qPrintable(shown));
+        QVERIFY(w.lblMapEdit->toolTip() == map && w.mapEditPath() == map.toStdString());
+        fitsItsLines(w.lblStatus, {layout::px(table.textRoom(table["lblStatus"]))});
+        QVERIFY(w.lblStatus->text().startsWith("Loaded ") && w.lblStatus->text().endsWith("[8]투혼 1.3 by 아무개.scx"));
+        QVERIFY(w.status() == "Loaded " + map && w.lblStatus->toolTip().startsWith(w.status() + "\n\n"));
+    }
+
+    // fitPath laid out with one pixel a character: lines broken after separators, folders from the middle
+    // given up first, a file name cut in its middle only when no line holds it.
+    void fitPathShortensTheMiddle_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<std::vector<int>>("rooms");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("fits") << "C:\\maps\\a.scx" << std::vector{20} << "C:\\maps\\a.scx";
+        QTest::newRow("breaks after separators") << "/home/min/maps/a.scx" << std::vector{12, 12}
+                                                 << "/home/min/\nmaps/a.scx";
+        QTest::newRow("middle folders give way") << "C:\\Users\\Min\\Maps\\New\\a.scx" << std::vector{16}
+                                                 << "C:\\…\\New\\a.scx";
+        QTest::newRow("then the last ones") << "C:\\Users\\Min\\Maps\\New\\a.scx" << std::vector{10} << "C:\\…\\a.scx";
+        QTest::newRow("a long folder breaks") << "/abcdefghijkl/a.scx" << std::vector{8, 8, 8}
+                                              << "/abcdefg\nhijkl/\na.scx";
+        QTest::newRow("a long name breaks") << "abcdefghijkl.scx" << std::vector{9, 9} << "abcdefghi\njkl.scx";
+        QTest::newRow("a name too long") << "/m/abcdefghijkl.scx" << std::vector{10} << "…/abcd…scx";
+        QTest::newRow("no line at all") << "/m/a.scx" << std::vector<int>{} << "";
+    }
+    void fitPathShortensTheMiddle() {
+        QFETCH(QString, path);
+        QFETCH(std::vector<int>, rooms);
+        QFETCH(QString, shown);
+        QStringList got;
+        for (const std::string& l : layout::fitPath(path.toStdString(), rooms, chars)) got << QString::fromStdString(l);
+        QCOMPARE(got.join('\n'), shown);
+    }
+
+    // One status line: a "Loaded" path shortened in its folders, anything else cut at its end; a failure
+    // says what failed and the first clause of why, naming a file by its name.
+    void statusLinesStayOneLine() {
+        QCOMPARE(layout::fitStatus("Loaded /home/min/maps/a.scx", 20, chars), "Loaded /…/maps/a.scx");
+        QCOMPARE(layout::fitStatus("Copy Section failed: no\nway", 15, chars), "Copy Section f…");
+        QCOMPARE(layout::fitStatus("Done!", 5, chars), "Done!");
+        QCOMPARE(splice::failedLine("Save", "/home/min/maps/a.scx: the map is read-only; nothing was changed"),
+                 "Save failed: a.scx: the map is read-only");
+        QCOMPARE(splice::failedLine("Copy Section", "no section \"TILE\": its terrain is in \"MTXM\"\nmore"),
+                 "Copy Section failed: no section \"TILE\": its terrain is in \"MTXM\"");
+    }
+
+    // About is as the table says in size, every credit whole in its font, and Enter or Escape closes it;
+    // the focus is back on the button that opened it.
+    void aboutShowsItsTextsWholeAndClosesByKey() {
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+            bool checked = false;
+            QTimer::singleShot(0, [&] {
+                auto* about = qobject_cast<ui::frmAbout*>(QApplication::activeModalWidget());
+                QVERIFY(about && about->size() == QSize(274, 149));
+                for (QLabel* l : about->lblAbout)
+                    QVERIFY2(l->fontMetrics().horizontalAdvance(l->text()) <= l->width() &&
+                                 l->geometry().right() < about->width(),
+                             qPrintable(l->text()));
+                QTest::keyClick(about, key);
+                checked = true;
+            });
+            press(w.btnAbout);
+            QVERIFY(checked && !QApplication::activeModalWidget() && w.focusWidget() == w.btnAbout);
+        }
+    }
+
+    // A dropped map is picked for the row it lands on. The dragged data is asked for once, as the drag
+    // enters, so a source that answers only that once gives its path; a drop that picks nothing says why.
     void dropsPickAMapForTheirRow() {
         struct Once : QMimeData {
             mutable int asked = 0;
@@ -134,17 +310,26 @@ private slots:
             QApplication::sendEvent(&w, &dropped);
         };
         const QUrl file = QUrl::fromLocalFile(at("splice.scm"));
-        Once once;
+        Once once, none;
         once.setUrls({file});
-        QMimeData two, one;
+        none.setUrls({});
+        none.asked = 1;
+        QMimeData two, folder, remote;
         two.setUrls({file, QUrl::fromLocalFile(at("big.scx"))});
-        one.setUrls({file});
-        const QString edit = w.lblMapEdit->path();
+        folder.setUrls({QUrl::fromLocalFile(at(""))});
+        remote.setUrls({QUrl("https://example.com/a.scx")});
         drop(w.lblMapEdit, &once);
-        drop(w.lblGeneral[0], &two);
-        QCOMPARE(w.lblMapEdit->path(), edit);
-        drop(w.btnMapEdit, &one);
-        QCOMPARE(w.lblMapEdit->path(), at("splice.scm"));
+        QVERIFY(w.lblMapEdit->path() == at("splice.scm") && w.status() == "Loaded " + at("splice.scm"));
+        const std::pair<QMimeData*, QString> refused[] = {
+            {&two, "drop one map at a time."},
+            {&folder, QString::fromStdString(dir.path().filename().string()) + " is a folder, not a map."},
+            {&remote, "the drop is not a file on this computer."},
+            {&none, "the drop named no file."}};
+        for (const auto& [data, why] : refused) {
+            drop(w.btnMapSplice, data);
+            QCOMPARE(w.status(), "Nothing loaded: " + why);
+        }
+        QCOMPARE(w.lblMapSplice->path(), at("big.scx"));
     }
 
     // Clicks during a run arrive but start nothing, and a close waits for the run's end.
@@ -163,9 +348,19 @@ private slots:
             QVERIFY((w.close(), w.isVisible()));
         });
         const qsizetype dialogs = opened.size(), shown = errors.size();
-        click(w.btnCopy, first(kCopySteps, 3));
+        click(w.btnCopy, first(kCopySteps, 3), true);
         QVERIFY(saves.count() == 1 && opened.size() == dialogs && errors.size() == shown + 1);
         QVERIFY(!QApplication::activeModalWidget() && !w.isVisible() && !w.busy());
+    }
+
+    // The program answers --version and --help without a display, where Qt could not start.
+    void versionAndHelpNeedNoDisplay() {
+        const Env noDisplay = {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+        const Run version = run(GRAFTWELL_WINDOW, {"--version"}, noDisplay),
+                  help = run(GRAFTWELL_WINDOW, {"--help"}, noDisplay);
+        QCOMPARE(QString::fromStdString(version.out), "graftwell " + ui::productVersion() + "\n");
+        QVERIFY(version.status == 0 && help.status == 0 &&
+                help.out.starts_with("usage: graftwell [--version | --help]"));
     }
 };
 

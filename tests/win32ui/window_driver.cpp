@@ -1,15 +1,24 @@
-// Drives graftwell.exe as a user would, through window messages and typed keys:
-// it finds the window and its controls by the layout table's ids, picks maps
-// through the real open dialog by typing their paths, runs Copy Section and
-// Save, opens and closes About and undoes the Save with Ctrl+Z.
+// Drives graftwell.exe as a user would, through window messages, typed keys and
+// the mouse: it finds the window and its controls by the layout table's ids,
+// picks a map through the real open dialog by typing its path and drags the
+// other one in, runs Copy Section and Save, opens and closes About, completes
+// the section box from its list and undoes the Save with Ctrl+Z.
 // Usage: window_driver GRAFTWELL.EXE
 #include "archive.h"
 #include "fixtures.h"
-#include "tablewindow.h"
+#include "mainwindow.h"
 
+#include <ole2.h>
+#include <shlobj.h> // DROPFILES
+
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <functional>
+#include <set>
+#include <thread>
 
 using namespace fixtures;
 using ui::win32::textOf;
@@ -70,6 +79,8 @@ HWND descendant(HWND parent, int id, std::wstring_view cls) {
     return s.found;
 }
 
+std::wstring sizeText(SIZE s) { return std::to_wstring(s.cx) + L" x " + std::to_wstring(s.cy); }
+
 SIZE clientSize(HWND w) {
     RECT r{};
     GetClientRect(w, &r);
@@ -82,15 +93,45 @@ struct Window {
     HWND operator[](std::string_view name) const { return ui::win32::item(hwnd, table, table[name]); }
 };
 
-// Status lines until `last`, or the message box that stopped the procedure.
-std::wstring waitForStatus(const Window& w, const std::wstring& last) {
+// The control that has the keyboard focus in the program's window thread.
+HWND focusOf(DWORD thread) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+}
+
+// Status lines until one `done` accepts, or the message box that stopped the procedure.
+std::wstring waitForStatus(const Window& w, const std::function<bool(const std::wstring&)>& done) {
     std::wstring box;
     waitFor([&] {
         const HWND d = ownedDialog(w.hwnd);
         if (d && GetDlgItem(d, 0xFFFF)) box = L"message box: " + textOf(GetDlgItem(d, 0xFFFF)); // its text's id
-        return !box.empty() || textOf(w["lblStatus"]) == last;
+        return !box.empty() || done(textOf(w["lblStatus"]));
     });
     return box.empty() ? textOf(w["lblStatus"]) : box;
+}
+std::wstring waitForStatus(const Window& w, const std::wstring& last) {
+    return waitForStatus(w, [&](const std::wstring& s) { return s == last; });
+}
+
+// A path label's or status line's text as one line.
+std::wstring unbroken(std::wstring text) {
+    std::erase(text, L'\r');
+    std::erase(text, L'\n');
+    return text;
+}
+
+// A text that shows `path`: whole, or with folders given up for "…" and the file name whole.
+bool shows(const std::wstring& text, const std::filesystem::path& path) {
+    return text == path.wstring() ||
+           (text.find(L'\u2026') != std::wstring::npos && text.ends_with(L"\\" + path.filename().wstring()));
+}
+
+// The status line names a map picked, on its one line.
+bool namesMap(const std::wstring& status, const std::filesystem::path& map) {
+    const std::wstring loaded = wide(layout::kLoaded);
+    return status.starts_with(loaded) && status.find(L'\n') == std::wstring::npos &&
+           shows(status.substr(loaded.size()), map);
 }
 
 void pressKeys(std::initializer_list<std::pair<WORD, bool>> keys) {
@@ -107,8 +148,19 @@ void pressKeys(std::initializer_list<std::pair<WORD, bool>> keys) {
 
 void ctrlZ() { pressKeys({{VK_CONTROL, true}, {'Z', true}, {'Z', false}, {VK_CONTROL, false}}); }
 
-// Browse, the path typed into the dialog's file name box, Open.
-void pick(const Window& w, const char* browse, const std::filesystem::path& map, const std::wstring& startsAt) {
+void mouse(DWORD flags, POINT at = {}) {
+    INPUT i{};
+    i.type = INPUT_MOUSE;
+    i.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
+    i.mi.dx = at.x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1);
+    i.mi.dy = at.y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1);
+    SendInput(1, &i, sizeof i);
+}
+
+// Browse, the path typed into the dialog's file name box, Open; the focus is back on Browse.
+void pick(const Window& w, DWORD thread, const char* browse, const std::filesystem::path& map,
+          const std::wstring& startsAt) {
+    SetFocus(w[browse]);
     PostMessageW(w[browse], BM_CLICK, 0, 0);
     const HWND dialog = waitFor([&] { return ownedDialog(w.hwnd); });
     check(dialog && textOf(dialog) == wide(layout::kOpenTitle), std::string(browse) + " opens the dialog \"Open\"",
@@ -122,14 +174,130 @@ void pick(const Window& w, const char* browse, const std::filesystem::path& map,
     SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(map.wstring().c_str()));
     PostMessageW(descendant(dialog, IDOK, L"Button"), BM_CLICK, 0, 0); // "Open"
     check(waitFor([&] { return !IsWindow(dialog); }), "Open closes the dialog");
-    const std::wstring loaded = wide(layout::kLoaded) + map.wstring();
-    check(waitForStatus(w, loaded) == loaded, "the status line names the map picked", textOf(w["lblStatus"]));
+    const std::wstring got = waitForStatus(w, [&](const std::wstring& s) { return namesMap(s, map); });
+    check(namesMap(got, map), "the status line names the map picked, on one line", got);
+    check(waitFor([&] { return focusOf(thread) == w[browse]; }, 5), "the focus is back on Browse after the dialog");
 }
 
 void click(const Window& w, const char* button, const std::string& last) {
     PostMessageW(w[button], BM_CLICK, 0, 0);
     const std::wstring got = waitForStatus(w, wide(last));
     check(got == wide(last), std::string(button) + " ends with \"" + last + "\"", got);
+}
+
+// The distinct colours of a screen rectangle as the X server shows it, which is
+// what the user sees (Wine's own copy of a window can differ): xwd's picture of
+// the root window, cut by netpbm. Wine starts Unix programs too; through the
+// shell they hold no Windows handles. Empty when the picture cannot be had.
+std::set<std::array<uint8_t, 3>> screenColours(const RECT& r) {
+    const std::string ppm = "/tmp/graftwell-window-" + std::to_string(GetCurrentProcessId()) + ".ppm";
+    std::wstring command = wide("sh -c \"xwd -root -silent | xwdtopnm | pnmdepth 255 | pnmcut " +
+                                std::to_string(r.left) + " " + std::to_string(r.top) + " " +
+                                std::to_string(r.right - r.left) + " " + std::to_string(r.bottom - r.top) + " >" +
+                                ppm + ".part 2>/dev/null && mv " + ppm + ".part " + ppm + "\" </dev/null");
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(L"Z:\\bin\\sh", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return {};
+    CloseHandle(pi.hProcess); // Wine cannot wait for a Unix process: the file comes whole, by its rename
+    CloseHandle(pi.hThread);
+    const std::filesystem::path file = L"Z:" + wide(ppm);
+    if (!waitFor([&] { return std::filesystem::exists(file); }, 10)) return {};
+    const Bytes bytes = readAll(file);
+    std::filesystem::remove(file);
+    // "P6\nWIDTH HEIGHT\n255\n", then three bytes a pixel.
+    size_t at = 0;
+    for (int line = 0; line < 3 && at < bytes.size(); ++line)
+        at = static_cast<size_t>(std::find(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end(), '\n') -
+                                 bytes.begin()) + 1;
+    std::set<std::array<uint8_t, 3>> colours;
+    for (; at + 3 <= bytes.size(); at += 3) colours.insert({bytes[at], bytes[at + 1], bytes[at + 2]});
+    return colours;
+}
+
+// An OLE drag source whose data names one file and answers the first request only.
+struct DragOnce : IDropSource, IDataObject {
+    std::wstring file;
+    int asked = 0;
+    explicit DragOnce(std::wstring f) : file(std::move(f)) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
+        *out = id == IID_IUnknown || id == IID_IDataObject ? static_cast<IDataObject*>(this)
+               : id == IID_IDropSource                     ? static_cast<void*>(static_cast<IDropSource*>(this))
+                                                           : nullptr;
+        return *out ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; } // on the stack for the whole drag
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL escape, DWORD keys) override {
+        return escape ? DRAGDROP_S_CANCEL : keys & MK_LBUTTON ? S_OK : DRAGDROP_S_DROP;
+    }
+    HRESULT STDMETHODCALLTYPE GiveFeedback(DWORD) override { return DRAGDROP_S_USEDEFAULTCURSORS; }
+    HRESULT STDMETHODCALLTYPE GetData(FORMATETC* f, STGMEDIUM* m) override {
+        if (QueryGetData(f) != S_OK) return DV_E_FORMATETC;
+        if (asked++) return E_FAIL;
+        const size_t bytes = sizeof(DROPFILES) + (file.size() + 2) * sizeof(wchar_t);
+        m->hGlobal = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
+        auto* d = static_cast<DROPFILES*>(GlobalLock(m->hGlobal));
+        d->pFiles = sizeof(DROPFILES);
+        d->fWide = TRUE;
+        std::memcpy(d + 1, file.c_str(), file.size() * sizeof(wchar_t));
+        GlobalUnlock(m->hGlobal);
+        m->tymed = TYMED_HGLOBAL;
+        m->pUnkForRelease = nullptr;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* f) override {
+        return f->cfFormat == CF_HDROP && (f->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
+    }
+    HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override {
+        out->ptd = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override {
+        return OLE_E_ADVISENOTSUPPORTED;
+    }
+    HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+    HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
+};
+
+// Drags `file` with the mouse from a window of the driver's own onto `target`,
+// as from Explorer; gives how often the source was asked for its data.
+int dragOnto(HWND target, const std::filesystem::path& file) {
+    const POINT from{600, 400};
+    const HWND grip = CreateWindowExW(WS_EX_TOPMOST, L"BUTTON", L"map", WS_POPUP | WS_VISIBLE, from.x - 20, from.y - 20,
+                                      40, 40, nullptr, nullptr, nullptr, nullptr);
+    SetForegroundWindow(grip);
+    mouse(MOUSEEVENTF_LEFTDOWN, from);
+    // The press must reach this thread's queue before the drag reads the button's state.
+    waitFor([] {
+        MSG m;
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&m);
+            if (m.message == WM_LBUTTONDOWN) return true;
+        }
+        return false;
+    }, 5);
+    RECT r{};
+    GetWindowRect(target, &r);
+    std::thread hand([&] {
+        for (int step = 1; step <= 10; ++step) {
+            Sleep(100);
+            mouse(0, {from.x + ((r.left + r.right) / 2 - from.x) * step / 10,
+                      from.y + ((r.top + r.bottom) / 2 - from.y) * step / 10});
+        }
+        Sleep(300);
+        mouse(MOUSEEVENTF_LEFTUP, {(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+    });
+    DragOnce source(file.wstring());
+    DWORD effect = 0;
+    DoDragDrop(&source, &source, DROPEFFECT_COPY | DROPEFFECT_LINK, &effect);
+    hand.join();
+    DestroyWindow(grip);
+    return source.asked;
 }
 
 } // namespace
@@ -139,8 +307,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: window_driver GRAFTWELL.EXE\n");
         return 2;
     }
+    OleInitialize(nullptr);
     ScratchDir dir;
-    const auto edit = dir / "edit map.scx", spliced = dir / "splice.scm";
+    // A map to edit in long Korean folders: its path label and status line give way in the folders.
+    const auto folder =
+        dir.path() / L"스타크래프트 유즈맵 모음집 2024년 여름 업데이트" / L"친구들이 보내준 지형 파일들";
+    std::filesystem::create_directories(folder);
+    const auto edit = folder / "edit map.scx", spliced = dir / "splice.scm";
     const Bytes original = makeChunk({{"DIM ", {8, 0, 8, 0}}, {"TILE", pattern(128, 1)}, {"ISOM", {1}}});
     makeMap(edit, original);
     makeMap(spliced, makeChunk({{"DIM ", {8, 0, 8, 0}}, {"TILE", pattern(128, 3)}, {"MTXM", {2}}}));
@@ -163,61 +336,74 @@ int main(int argc, char** argv) {
     }
     WaitForInputIdle(pi.hProcess, 10000);
     const SIZE client = clientSize(w.hwnd);
-    check(client.cx == 274 && client.cy == 266, "its client area is 274 x 266",
-          std::to_wstring(client.cx) + L" x " + std::to_wstring(client.cy));
+    check(client.cx == 274 && client.cy == 266, "its client area is 274 x 266", sizeText(client));
     for (const layout::Control& c : table.controls)
         if (c.kind != layout::Kind::Line && c.kind != layout::Kind::Frame)
             check(textOf(w[c.name]) == wide(c.text), std::string(c.name) + " shows its text", textOf(w[c.name]));
+    AttachThreadInput(GetCurrentThreadId(), pi.dwThreadId, TRUE);
+    SetForegroundWindow(w.hwnd);
 
-    pick(w, "btnMapEdit", edit, L"");
-    pick(w, "btnMapSplice", spliced, edit.filename().wstring());
-    check(textOf(w["lblMapEdit"]) == edit.wstring() && textOf(w["lblMapSplice"]) == spliced.wstring(),
-          "the path labels show the maps picked");
+    pick(w, pi.dwThreadId, "btnMapEdit", edit, L"");
+    // The path label: the file name whole on its last line, folders given up for "…".
+    const std::wstring shown = textOf(w["lblMapEdit"]);
+    check(std::ranges::count(shown, L'\n') <= 2 && shown != unbroken(shown) && shows(unbroken(shown), edit) &&
+              shown != edit.wstring(),
+          "the path label keeps the file name whole and shortens the folders", shown);
+    check(dragOnto(w["lblMapSplice"], spliced) == 1 && unbroken(textOf(w["lblMapSplice"])) == spliced.wstring(),
+          "a map dragged from a source that answers once is picked for the row it lands on",
+          textOf(w["lblStatus"]));
+    SetForegroundWindow(w.hwnd);
     click(w, "btnCopy", "Done!");
     click(w, "btnSave", "Save successful!");
     const Bytes saved = makeChunk({{"DIM ", {8, 0, 8, 0}}, {"TILE", pattern(128, 3)}, {"ISOM", {1}}});
     check(archive::readMember(edit, kChunkName) == saved, "the map to edit holds the splice map's TILE");
 
-    // About is modal: the main window takes no input until "Close".
-    PostMessageW(w["btnAbout"], BM_CLICK, 0, 0);
-    const Window about{waitFor([&] {
-                           const HWND a = FindWindowW(nullptr, L"About Graftwell 1.0 BETA");
-                           return a && IsWindowVisible(a) && !IsWindowEnabled(w.hwnd) ? a : nullptr;
-                       }),
-                       layout::aboutWindow()};
-    check(about.hwnd != nullptr, "About opens over a disabled main window");
-    if (about.hwnd) {
+    // About is modal: the main window takes no input until it closes, by Enter or Escape.
+    SetFocus(w["btnAbout"]);
+    for (const WORD key : {VK_RETURN, VK_ESCAPE}) {
+        PostMessageW(w["btnAbout"], BM_CLICK, 0, 0);
+        const Window about{waitFor([&] {
+                               const HWND a = FindWindowW(nullptr, L"About Graftwell 1.0 BETA");
+                               return a && IsWindowVisible(a) && !IsWindowEnabled(w.hwnd) ? a : nullptr;
+                           }),
+                           layout::aboutWindow()};
+        check(about.hwnd != nullptr, "About opens over a disabled main window");
+        if (!about.hwnd) continue;
         const SIZE size = clientSize(about.hwnd);
-        check(size.cx == 202 && size.cy == 149, "About's client area is 202 x 149",
-              std::to_wstring(size.cx) + L" x " + std::to_wstring(size.cy));
+        check(size.cx == 274 && size.cy == 149, "About's client area is 274 x 149, as the Qt window's", sizeText(size));
         check(textOf(about["lblAbout_3"]) == wide("Version " + layout::productVersion() + " BETA"),
               "About shows the version", textOf(about["lblAbout_3"]));
-        PostMessageW(about["Command1"], BM_CLICK, 0, 0);
+        PostMessageW(about["Command1"], WM_KEYDOWN, key, 0);
         check(waitFor([&] { return !IsWindow(about.hwnd) && IsWindowEnabled(w.hwnd); }),
-              "Close closes About and gives the main window its input back");
+              key == VK_RETURN ? "Enter closes About" : "Escape closes About");
+        check(waitFor([&] { return focusOf(pi.dwThreadId) == w["btnAbout"]; }, 5),
+              "the focus is back on About after it closes");
     }
 
-    // Ctrl+Z in the section box undoes its typing first, then the Save.
-    AttachThreadInput(GetCurrentThreadId(), pi.dwThreadId, TRUE);
-    SetForegroundWindow(w.hwnd);
-    SetFocus(w["txtSection"]);
-    SendMessageW(w["txtSection"], EM_SETSEL, 0, -1);
-    pressKeys({{'M', true}, {'M', false}});
-    check(waitFor([&] { return textOf(w["txtSection"]) == L"m"; }, 5), "a key typed into the section box",
-          textOf(w["txtSection"]));
-    // The completion list under the box: the names either map holds that start so.
-    const HWND list = waitFor([&] {
-        HWND l = nullptr;
-        while ((l = FindWindowExW(nullptr, l, L"ListBox", nullptr)) && GetWindow(l, GW_OWNER) != w.hwnd) {}
-        return l;
-    }, 5);
+    // Typing in the section box lists the names either map holds and the terrain, drawn as a list.
+    const auto type = [&](WORD key) {
+        SetForegroundWindow(w.hwnd);
+        SetFocus(w["txtSection"]);
+        SendMessageW(w["txtSection"], EM_SETSEL, 0, -1);
+        pressKeys({{key, true}, {key, false}});
+        return waitFor([&] { return IsWindowVisible(GetDlgItem(w.hwnd, ui::win32::kCompletionListId)); }, 5)
+                   ? GetDlgItem(w.hwnd, ui::win32::kCompletionListId)
+                   : nullptr;
+    };
+    const HWND list = type('M');
     std::wstring names;
-    for (int i = 0; list && IsWindowVisible(list) && i < SendMessageW(list, LB_GETCOUNT, 0, 0); ++i) {
-        wchar_t name[16] = {};
+    for (int i = 0; list && i < SendMessageW(list, LB_GETCOUNT, 0, 0); ++i) {
+        wchar_t name[64] = {};
         SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(name));
         names += name + std::wstring(L";");
     }
-    check(names == L"MTXM;", "typing offers the maps' section names", names);
+    check(names == L"MTXM;MTXM TILE ISOM  (terrain);", "typing offers the maps' section names and the terrain", names);
+    RECT under{};
+    GetWindowRect(list, &under);
+    Sleep(300); // one repaint
+    const auto colours = screenColours(under);
+    check(colours.size() > 2, "the list is drawn on the screen as a list, not one solid colour",
+          std::to_wstring(colours.size()) + L" colours");
     ctrlZ();
     check(waitFor([&] { return textOf(w["txtSection"]) == L"TILE"; }, 5) &&
               textOf(w["lblStatus"]) == L"Save successful!",
@@ -225,6 +411,29 @@ int main(int argc, char** argv) {
     ctrlZ();
     const std::wstring undone = waitForStatus(w, L"Undo successful!");
     check(undone == L"Undo successful!" && readAll(edit) == before, "Ctrl+Z then undoes the Save", undone);
+
+    // A click on the terrain puts its three names in the box; a Copy Section that fails says so in one
+    // status line, the box has the details, and the focus is back on the button pressed after it.
+    if (const HWND again = type('M')) {
+        RECT row{};
+        GetClientRect(again, &row);
+        const auto line = static_cast<LONG>(SendMessageW(again, LB_GETITEMHEIGHT, 0, 0));
+        POINT at{row.right / 2, line + line / 2};
+        ClientToScreen(again, &at);
+        mouse(MOUSEEVENTF_LEFTDOWN, at);
+        mouse(MOUSEEVENTF_LEFTUP, at);
+    }
+    check(waitFor([&] { return textOf(w["txtSection"]) == L"MTXM TILE ISOM"; }, 5),
+          "a click on the terrain puts its names in the box", textOf(w["txtSection"]));
+    PostMessageW(w["btnCopy"], BM_CLICK, 0, 0);
+    const std::wstring box = waitForStatus(w, [](const std::wstring&) { return false; });
+    const std::wstring status = textOf(w["lblStatus"]);
+    check(box.starts_with(L"message box: Copy Section failed:\n\n") && status.starts_with(L"Copy Section failed: ") &&
+              status.find(L'\n') == std::wstring::npos,
+          "a failed Copy Section says so in one status line and the details in a box", status + L" / " + box);
+    PostMessageW(ownedDialog(w.hwnd), WM_COMMAND, IDOK, 0);
+    check(waitFor([&] { return !ownedDialog(w.hwnd) && focusOf(pi.dwThreadId) == w["btnCopy"]; }, 5),
+          "the focus is back on Copy Section after the message box");
 
     PostMessageW(w.hwnd, WM_CLOSE, 0, 0);
     DWORD code = 1;

@@ -1,8 +1,9 @@
 // graftwell.exe: the window for copying a section of one map's chunk file into another.
-#include "frmMain.h"
+#include "mainwindow.h"
 #include "platform.h"
 
 #include <commctrl.h>
+#include <ole2.h>
 
 #include <exception>
 
@@ -17,15 +18,16 @@ void becomeDpiAware() {
     if (setContext) setContext(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4))); // PER_MONITOR_AWARE_V2
 }
 
-// A GUI program has no console of its own: the version goes to the output it was
+// A GUI program has no console of its own: its answer goes to the output it was
 // given, else to the console of the program that started it.
-void printLine(const std::string& text) {
+void printLines(const std::string& text) {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     if ((!out || out == INVALID_HANDLE_VALUE) && AttachConsole(ATTACH_PARENT_PROCESS))
         out = CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                           nullptr);
     if (!out || out == INVALID_HANDLE_VALUE) return;
-    const std::string line = text + "\r\n";
+    std::string line;
+    for (const char c : text + '\n') line += c == '\n' ? std::string("\r\n") : std::string(1, c);
     DWORD written = 0;
     WriteFile(out, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
@@ -34,11 +36,13 @@ void printLine(const std::string& text) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
     const std::vector<std::string> args = platform::utf8Arguments(__argc, __argv);
-    if (args.size() == 2 && args[1] == "--version") {
-        printLine("graftwell " + ui::layout::productVersion());
+    if (const auto answer = ui::layout::commandLineAnswer(args)) {
+        printLines(*answer);
         return 0;
     }
     becomeDpiAware();
+    // Drag and drop from Explorer; without it dropped files still come as WM_DROPFILES.
+    const bool ole = SUCCEEDED(OleInitialize(nullptr));
     const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
 
@@ -52,6 +56,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
+        if (ole) OleUninitialize();
         return 0;
     } catch (const std::exception& e) {
         const std::wstring text = ui::win32::wide(e.what());

@@ -34,12 +34,12 @@ struct ChildClass {
 ChildClass childClass(const layout::Control& c) {
     using layout::Kind;
     constexpr DWORD child = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
-    // No text carries an access key; SS_NOTIFY lets a label show a tooltip.
-    constexpr DWORD label = child | SS_LEFT | SS_NOPREFIX | SS_NOTIFY;
+    // No text carries an access key; SS_NOTIFY lets a label show a tooltip. Texts
+    // break only where they hold a line break: the window fits them to their lines.
+    constexpr DWORD label = child | SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY;
     switch (c.kind) {
-    case Kind::Label: return {L"STATIC", label, 0};
-    // A path has no spaces: wrap it wherever the line is full.
-    case Kind::PathLabel: return {L"STATIC", label | SS_EDITCONTROL, 0};
+    case Kind::Label:
+    case Kind::PathLabel: return {L"STATIC", label, 0};
     case Kind::Line: return {L"STATIC", child | SS_BLACKRECT, 0};
     case Kind::Button: return {L"BUTTON", child | WS_TABSTOP | BS_PUSHBUTTON, 0};
     case Kind::TextBox: return {L"EDIT", child | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE};
@@ -101,6 +101,34 @@ TableWindow::~TableWindow() {
     DeleteObject(regular_);
     DeleteObject(bold_);
     for (HFONT f : narrowed_) DeleteObject(f);
+}
+
+layout::Measure TableWindow::measure(HWND control) const {
+    return [control](std::string_view text) {
+        const std::wstring w = wide(text);
+        const HDC dc = GetDC(control);
+        const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+        SIZE extent{};
+        GetTextExtentPoint32W(dc, w.c_str(), static_cast<int>(w.size()), &extent);
+        SelectObject(dc, old);
+        ReleaseDC(control, dc);
+        return static_cast<int>(extent.cx);
+    };
+}
+
+std::vector<int> TableWindow::lineRooms(std::string_view name) const {
+    const HWND control = item(name);
+    const HDC dc = GetDC(control);
+    const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    std::vector<int> rooms;
+    for (const int twips :
+         table_.lineRooms(table_[name], metrics.tmHeight * layout::kTwipsPerInch / static_cast<int>(dpi_)))
+        rooms.push_back(pixels(twips));
+    return rooms;
 }
 
 RECT TableWindow::pixels(const layout::Rect& r) const {
@@ -201,6 +229,7 @@ void TableWindow::applyDpi(UINT dpi) {
         AdjustWindowRectEx(&frame, style, FALSE, exStyle);
     SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    laidOut();
 }
 
 LRESULT TableWindow::handle(UINT message, WPARAM wp, LPARAM lp) {

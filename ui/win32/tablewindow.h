@@ -37,6 +37,10 @@ public:
     RECT pixels(const layout::Rect& twips) const;
     int pixels(int twips) const { return layout::px(twips, dpi_); }
     HFONT font() const { return regular_; }
+    // Measures text in the font `control` draws with.
+    layout::Measure measure(HWND control) const;
+    // The room of each line a path label has at this DPI, in pixels.
+    std::vector<int> lineRooms(std::string_view name) const;
 
 protected:
     // Creates the window, hidden, and its controls; `owner` for an owned window.
@@ -44,6 +48,9 @@ protected:
     // Window messages; the default places controls on a DPI change, colours grey
     // text and passes the rest to DefWindowProc.
     virtual LRESULT handle(UINT message, WPARAM wp, LPARAM lp);
+    // After the controls are placed and given their fonts, at creation and at each
+    // DPI change: where texts fitted to their room are fitted again.
+    virtual void laidOut() {}
 
 private:
     static LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wp, LPARAM lp);

@@ -1,6 +1,6 @@
-#include "frmMain.h"
+#include "mainwindow.h"
 
-#include "frmAbout.h"
+#include "aboutwindow.h"
 #include "platform.h"
 
 #include <commctrl.h>
@@ -8,16 +8,13 @@
 #include <shellapi.h>
 
 #include <algorithm>
-#include <cwctype>
-#include <exception>
 
 namespace ui::win32 {
 
 namespace {
 
-constexpr int kUndoCommand = 2000;           // Ctrl+Z
-constexpr UINT kCheckPopup = WM_APP + 1;     // after a focus change: is the completion list still wanted?
-constexpr int kVisibleCompletions = 8;
+constexpr int kUndoCommand = 2000;       // Ctrl+Z
+constexpr UINT kCheckList = WM_APP + 1; // after a focus change: is the completion list still wanted?
 
 // "Description\0patterns\0...\0\0", as the open-file dialog takes its filter.
 std::wstring fileFilter() {
@@ -31,62 +28,104 @@ std::wstring fileFilter() {
 
 std::wstring caption() { return wide(layout::mainWindow().caption); }
 
-bool startsWithNoCase(std::string_view name, std::wstring_view prefix) {
-    if (prefix.size() > name.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (std::towlower(static_cast<unsigned char>(name[i])) != std::towlower(prefix[i])) return false;
-    return true;
+// Section names are raw bytes: one character per byte where every one fits.
+std::string sectionBytes(const std::wstring& typed) {
+    if (std::ranges::all_of(typed, [](wchar_t c) { return c <= 0xFF; })) return std::string(typed.begin(), typed.end());
+    return narrow(typed);
+}
+
+std::wstring fromSectionBytes(const std::string& bytes) {
+    std::wstring out;
+    for (const char c : bytes) out += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    return out;
+}
+
+std::wstring joinLines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& l : lines) {
+        if (!text.empty()) text += "\r\n";
+        text += l;
+    }
+    return wide(text);
 }
 
 } // namespace
 
 frmMain::frmMain(std::filesystem::path programFolder)
-    : TableWindow(layout::mainWindow()), work_(std::move(programFolder)) {
+    : TableWindow(layout::mainWindow()), work_(std::move(programFolder)),
+      paths_{{"lblMapEdit", wide(splice::kNoMapLoaded)}, {"lblMapSplice", wide(splice::kNoMapLoaded)}},
+      status_(layout::mainWindow()["lblStatus"].text),
+      dropTarget_(
+          [this](POINT at) { return !busy_ && rowAt(at); },
+          [this](POINT at, const std::vector<std::filesystem::path>& items) { dropAt(at, items); }) {
     // A fixed single border: minimise and close, no maximise, no resizing.
     create(WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, WS_EX_ACCEPTFILES, nullptr,
            programIcon(SM_CXICON));
+    focus_ = item(layout::mainWindow().tabOrder().front()->name);
+    // Explorer drags by OLE; older programs post WM_DROPFILES, which WS_EX_ACCEPTFILES takes.
+    dropTarget_.registerWith(hwnd());
 
     ACCEL undo{FCONTROL | FVIRTKEY, 'Z', kUndoCommand};
     accelerators_ = CreateAcceleratorTableW(&undo, 1);
 
     tips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, 0, 0,
                             0, 0, hwnd(), nullptr, GetModuleHandleW(nullptr), nullptr);
-    // The status tip runs over several lines.
-    SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, pixels(layout::kCompletionWidth) * 2);
-    setTip(item("lblStatus"), textOf(item("lblStatus")) + wide(layout::kStatusTip));
+    // Long paths and the status tip run over several lines.
+    SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, pixels(layout::mainWindow().clientWidth));
+    setStatus(status_);
 
-    popup_ = CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE | WS_EX_TOPMOST, L"LISTBOX", nullptr,
-                             WS_POPUP | WS_BORDER | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 0, 0, 0, 0,
-                             hwnd(), nullptr, GetModuleHandleW(nullptr), nullptr);
+    // A child of the window, not a pop-up: Wine draws a pop-up list box as a black
+    // bar and lets no click reach it.
+    list_ = CreateWindowExW(
+        0, L"LISTBOX", nullptr, WS_CHILD | WS_BORDER | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 0, 0, 0, 0,
+        hwnd(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(kCompletionListId)), GetModuleHandleW(nullptr), nullptr);
 }
 
 frmMain::~frmMain() {
+    // The window may outlive this object's part of it (an exception at start-up):
+    // OLE must not keep the drop target.
+    dropTarget_.revoke();
     if (accelerators_) DestroyAcceleratorTable(accelerators_);
 }
 
-std::string frmMain::pathOf(const char* pathLabel) {
-    return platform::toUtf8(std::filesystem::path(textOf(item(pathLabel))));
-}
-
-std::string frmMain::mapEditPath() { return pathOf("lblMapEdit"); }
-std::string frmMain::mapSplicePath() { return pathOf("lblMapSplice"); }
+std::string frmMain::mapEditPath() { return platform::toUtf8(std::filesystem::path(paths_.at("lblMapEdit"))); }
+std::string frmMain::mapSplicePath() { return platform::toUtf8(std::filesystem::path(paths_.at("lblMapSplice"))); }
 
 std::vector<std::string> frmMain::sectionNames() {
-    // Section names are raw bytes: one character per byte where every one fits.
-    const std::wstring typed = textOf(item("txtSection"));
-    if (std::ranges::all_of(typed, [](wchar_t c) { return c <= 0xFF; }))
-        return splice::splitSectionNames(std::string(typed.begin(), typed.end()));
-    return splice::splitSectionNames(narrow(typed));
+    return splice::splitSectionNames(sectionBytes(textOf(item("txtSection"))));
 }
 
 void frmMain::setStatus(const std::string& text) {
-    const std::wstring s = wide(text);
-    SetWindowTextW(item("lblStatus"), s.c_str());
-    setTip(item("lblStatus"), s + wide(layout::kStatusTip));
+    status_ = text;
+    showStatus();
+    setTip(item("lblStatus"), wide(text) + wide(layout::kStatusTip));
 }
 
 std::optional<splice::CopyInputs> frmMain::shownInputs() {
     return splice::CopyInputs{mapSplicePath(), sectionNames()};
+}
+
+void frmMain::showInputs(const splice::CopyInputs& copied) {
+    setPath("lblMapSplice", platform::fromUtf8(copied.spliceMap).wstring());
+    SetWindowTextW(item("txtSection"), fromSectionBytes(layout::sectionText(copied.sections)).c_str());
+}
+
+void frmMain::laidOut() {
+    for (const auto& [label, path] : paths_) showPath(label);
+    showStatus();
+}
+
+void frmMain::showPath(const std::string& pathLabel) {
+    const HWND label = item(pathLabel);
+    SetWindowTextW(
+        label, joinLines(layout::fitPath(narrow(paths_.at(pathLabel)), lineRooms(pathLabel), measure(label))).c_str());
+}
+
+void frmMain::showStatus() {
+    const layout::Window& table = layout::mainWindow();
+    const HWND label = item("lblStatus");
+    SetWindowTextW(
+        label, wide(layout::fitStatus(status_, pixels(table.textRoom(table["lblStatus"])), measure(label))).c_str());
 }
 
 void frmMain::yield() {
@@ -140,10 +179,15 @@ void frmMain::browse(const char* pathLabel) {
     pick(pathLabel, file);
 }
 
+void frmMain::setPath(const char* pathLabel, const std::wstring& path) {
+    paths_.at(pathLabel) = path;
+    showPath(pathLabel);
+    setTip(item(pathLabel), path == wide(splice::kNoMapLoaded) ? std::wstring() : path);
+}
+
 void frmMain::pick(const char* pathLabel, const std::wstring& path) {
     lastFile_ = path;
-    SetWindowTextW(item(pathLabel), path.c_str());
-    setTip(item(pathLabel), path);
+    setPath(pathLabel, path);
     setStatus(std::string(layout::kLoaded) + platform::toUtf8(std::filesystem::path(path)));
 }
 
@@ -154,22 +198,7 @@ void frmMain::runProcedure(std::string_view what, layout::Procedure procedure) {
     if (closePending_ && !busy_) DestroyWindow(hwnd());
 }
 
-void frmMain::drop(HDROP files) {
-    // Exactly one file, not a folder, on a map's row: heading, path or Browse.
-    POINT at{};
-    DragQueryPoint(files, &at);
-    std::wstring path;
-    if (DragQueryFileW(files, 0xFFFFFFFF, nullptr, 0) == 1) {
-        path.resize(DragQueryFileW(files, 0, nullptr, 0) + 1);
-        path.resize(DragQueryFileW(files, 0, path.data(), static_cast<UINT>(path.size())));
-    }
-    DragFinish(files);
-    if (busy_ || path.empty()) return;
-    try {
-        if (platform::status(std::filesystem::path(path)).kind != platform::Kind::Regular) return;
-    } catch (const platform::Error&) {
-        return;
-    }
+const char* frmMain::rowAt(POINT client) const {
     const layout::Window& table = layout::mainWindow();
     for (const auto& [heading, pathLabel, button] : {std::tuple{"lblGeneral_0", "lblMapEdit", "btnMapEdit"},
                                                      std::tuple{"lblGeneral_1", "lblMapSplice", "btnMapSplice"}}) {
@@ -178,63 +207,78 @@ void frmMain::drop(HDROP files) {
             const RECT r = pixels(table[part].rect);
             UnionRect(&row, &row, &r);
         }
-        if (PtInRect(&row, at)) return pick(pathLabel, path);
+        if (PtInRect(&row, client)) return pathLabel;
     }
+    return nullptr;
+}
+
+void frmMain::dropAt(POINT client, const std::vector<std::filesystem::path>& items) {
+    if (busy_) return;
+    const char* pathLabel = rowAt(client);
+    if (!pathLabel) return setStatus(std::string(layout::kNotLoaded) + std::string(layout::kDropOnARow));
+    const layout::Dropped d = layout::dropped(items);
+    if (d.map.empty()) return setStatus(std::string(layout::kNotLoaded) + d.why);
+    pick(pathLabel, d.map.wstring());
 }
 
 void frmMain::refreshCompletions() {
     if (busy_) return;
-    completions_.refresh({std::filesystem::path(textOf(item("lblMapEdit"))),
-                          std::filesystem::path(textOf(item("lblMapSplice")))});
+    completions_.refresh(
+        {std::filesystem::path(paths_.at("lblMapEdit")), std::filesystem::path(paths_.at("lblMapSplice"))});
 }
 
 void frmMain::showCompletions() {
-    const std::wstring typed = textOf(item("txtSection"));
-    SendMessageW(popup_, LB_RESETCONTENT, 0, 0);
-    int shown = 0;
-    for (const std::string& n : completions_.names())
-        if (!typed.empty() && startsWithNoCase(n, typed)) {
-            SendMessageW(popup_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(n).c_str()));
-            ++shown;
-        }
-    if (shown == 0) return hideCompletions();
-    // Under the box, wide enough to read the names.
-    RECT box{};
-    GetWindowRect(item("txtSection"), &box);
-    SendMessageW(popup_, WM_SETFONT, reinterpret_cast<WPARAM>(font()), FALSE);
-    const auto line = static_cast<int>(SendMessageW(popup_, LB_GETITEMHEIGHT, 0, 0));
-    const int height = line * std::min(shown, kVisibleCompletions) + 2 * GetSystemMetrics(SM_CYBORDER);
-    SetWindowPos(popup_, HWND_TOPMOST, box.left, box.bottom, pixels(layout::kCompletionWidth), height,
+    choices_ = completions_.choices(sectionBytes(textOf(item("txtSection"))));
+    SendMessageW(list_, LB_RESETCONTENT, 0, 0);
+    if (choices_.empty()) return hideCompletions();
+    SendMessageW(list_, WM_SETFONT, reinterpret_cast<WPARAM>(font()), FALSE);
+    const layout::Measure width = measure(list_);
+    int widest = 0;
+    for (const layout::Choice& c : choices_) {
+        SendMessageW(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(fromSectionBytes(c.shown).c_str()));
+        widest = std::max(widest, width(c.shown));
+    }
+    // Under the box, at least as wide as it and wide enough to read every line,
+    // as many lines as fit above the window's bottom edge.
+    const RECT box = pixels(layout::mainWindow()["txtSection"].rect);
+    RECT client{};
+    GetClientRect(hwnd(), &client);
+    const int border = 2 * GetSystemMetrics(SM_CXBORDER), margin = pixels(60);
+    const int listWidth = std::min<int>(std::max<int>(box.right - box.left, widest + 2 * margin + border +
+                                                                                 GetSystemMetrics(SM_CXVSCROLL)),
+                                        client.right - box.left);
+    const auto line = std::max(1, static_cast<int>(SendMessageW(list_, LB_GETITEMHEIGHT, 0, 0)));
+    const int lines = std::clamp(static_cast<int>(choices_.size()), 1,
+                                 std::max(1, static_cast<int>((client.bottom - box.bottom - border) / line)));
+    SetWindowPos(list_, HWND_TOP, box.left, box.bottom, listWidth, lines * line + border,
                  SWP_NOACTIVATE | SWP_SHOWWINDOW);
 }
 
 void frmMain::hideCompletions() {
-    if (popup_) ShowWindow(popup_, SW_HIDE);
+    if (list_) ShowWindow(list_, SW_HIDE);
 }
 
 void frmMain::acceptCompletion(int index) {
-    if (index < 0) return;
-    std::wstring name(static_cast<size_t>(SendMessageW(popup_, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0)) + 1,
-                      L'\0');
-    name.resize(static_cast<size_t>(
-        SendMessageW(popup_, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(name.data()))));
-    hideCompletions();
+    if (index < 0 || static_cast<size_t>(index) >= choices_.size()) return;
     const HWND box = item("txtSection");
-    SetWindowTextW(box, name.c_str());
+    const std::wstring text =
+        fromSectionBytes(layout::complete(sectionBytes(textOf(box)), choices_[static_cast<size_t>(index)]));
+    hideCompletions();
+    SetWindowTextW(box, text.c_str());
     SetFocus(box);
-    SendMessageW(box, EM_SETSEL, name.size(), static_cast<LPARAM>(name.size()));
+    SendMessageW(box, EM_SETSEL, text.size(), static_cast<LPARAM>(text.size()));
 }
 
 bool frmMain::preTranslate(MSG& msg) {
     const HWND box = item("txtSection");
-    if (msg.message == WM_KEYDOWN && msg.hwnd == box && IsWindowVisible(popup_)) {
-        const auto current = static_cast<int>(SendMessageW(popup_, LB_GETCURSEL, 0, 0));
-        const auto count = static_cast<int>(SendMessageW(popup_, LB_GETCOUNT, 0, 0));
+    if (msg.message == WM_KEYDOWN && msg.hwnd == box && IsWindowVisible(list_)) {
+        const auto current = static_cast<int>(SendMessageW(list_, LB_GETCURSEL, 0, 0));
+        const auto count = static_cast<int>(SendMessageW(list_, LB_GETCOUNT, 0, 0));
         switch (msg.wParam) {
         case VK_DOWN:
         case VK_UP: {
             const int next = msg.wParam == VK_DOWN ? std::min(current + 1, count - 1) : std::max(current - 1, 0);
-            SendMessageW(popup_, LB_SETCURSEL, static_cast<WPARAM>(next), 0);
+            SendMessageW(list_, LB_SETCURSEL, static_cast<WPARAM>(next), 0);
             return true;
         }
         case VK_RETURN:
@@ -262,8 +306,8 @@ bool frmMain::preTranslate(MSG& msg) {
 
 void frmMain::command(int id, int code, HWND from) {
     const layout::Window& table = layout::mainWindow();
-    if (from && from == popup_) {
-        if (code == LBN_SELCHANGE) acceptCompletion(static_cast<int>(SendMessageW(popup_, LB_GETCURSEL, 0, 0)));
+    if (from && from == list_) {
+        if (code == LBN_SELCHANGE) acceptCompletion(static_cast<int>(SendMessageW(list_, LB_GETCURSEL, 0, 0)));
         return;
     }
     if (id == kUndoCommand) return runProcedure(layout::kUndo, &splice::undo);
@@ -281,7 +325,7 @@ void frmMain::command(int id, int code, HWND from) {
             refreshCompletions();
             showCompletions();
         }
-        if (code == EN_KILLFOCUS) PostMessageW(hwnd(), kCheckPopup, 0, 0);
+        if (code == EN_KILLFOCUS) PostMessageW(hwnd(), kCheckList, 0, 0);
         return;
     }
     if (code != BN_CLICKED) return;
@@ -297,16 +341,30 @@ LRESULT frmMain::handle(UINT message, WPARAM wp, LPARAM lp) {
     case WM_COMMAND:
         command(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
         return 0;
-    case WM_DROPFILES:
-        drop(reinterpret_cast<HDROP>(wp));
+    case WM_DROPFILES: {
+        const auto files = reinterpret_cast<HDROP>(wp);
+        POINT at{};
+        DragQueryPoint(files, &at);
+        const std::vector<std::filesystem::path> items = droppedFiles(files);
+        DragFinish(files);
+        dropAt(at, items);
         return 0;
-    case kCheckPopup:
-        if (GetFocus() != item("txtSection") && GetFocus() != popup_) hideCompletions();
+    }
+    case kCheckList:
+        if (GetFocus() != item("txtSection") && GetFocus() != list_) hideCompletions();
         return 0;
-    case WM_MOVE:
-    case WM_ACTIVATE:
-        if (message == WM_MOVE || LOWORD(wp) == WA_INACTIVE) hideCompletions();
-        return TableWindow::handle(message, wp, lp);
+    case WM_ACTIVATE: {
+        // The focus goes back to the control that had it when another window (a
+        // dialog, a message box, another program) took over, as in a dialog box.
+        if (LOWORD(wp) == WA_INACTIVE) {
+            hideCompletions();
+            if (const HWND f = GetFocus(); f && IsChild(hwnd(), f)) focus_ = f == list_ ? item("txtSection") : f;
+            return TableWindow::handle(message, wp, lp);
+        }
+        const LRESULT r = TableWindow::handle(message, wp, lp);
+        if (!HIWORD(wp) && focus_ && IsWindow(focus_)) SetFocus(focus_);
+        return r;
+    }
     case WM_CLOSE:
         // A close during a run takes effect when the run has ended, so that the
         // map is never left between its steps.
@@ -316,6 +374,7 @@ LRESULT frmMain::handle(UINT message, WPARAM wp, LPARAM lp) {
             DestroyWindow(hwnd());
         return 0;
     case WM_DESTROY:
+        dropTarget_.revoke();
         PostQuitMessage(0);
         return 0;
     default:

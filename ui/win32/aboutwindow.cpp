@@ -1,4 +1,4 @@
-#include "frmAbout.h"
+#include "aboutwindow.h"
 
 namespace ui::win32 {
 

@@ -1,12 +1,10 @@
-#include "frmAbout.h"
+#include "aboutwindow.h"
 
 #include "look.h"
 
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
-
-#include <algorithm>
 
 namespace ui {
 
@@ -22,18 +20,9 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
     setWindowIcon(QIcon(none));
     setModal(true);
 
-    Command1->setAutoDefault(false);
-    Command1->setDefault(false);
+    // Enter presses "Close" and Escape closes the dialog, as in the Win32 window.
+    Command1->setDefault(true);
     connect(Command1, &QPushButton::clicked, this, &QDialog::accept);
-
-    // The layout's width suits its original font; a wider desktop font widens
-    // the window so that no credit is cut off, with "Close" kept centred.
-    int widest = 0;
-    for (const QLabel* l : lblAbout) widest = std::max(widest, l->fontMetrics().horizontalAdvance(l->text()));
-    const int base = layout::px(table.clientWidth);
-    const int width = std::max(base, lblAbout[0]->x() * 2 + widest);
-    Command1->move(Command1->x() + (width - base) / 2, Command1->y());
-    resize(width, height());
 
     const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
     if (screen) move(screen->availableGeometry().center() - rect().center());

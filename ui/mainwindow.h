@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QCompleter>
 #include <QString>
 #include <QStringListModel>
 #include <QWidget>
@@ -52,7 +53,11 @@ public:
     QLabel* lblStatus = nullptr;
 
     bool busy() const { return busy_; }
+    // The completion list's lines for the section box's text now.
     QStringList sectionCompletions() const { return model_->stringList(); }
+    QCompleter* completer() const { return completer_; }
+    // The status line's whole text; the label shows it fitted to its one line.
+    QString status() const { return status_; }
 
     // splice::FrontEnd
     std::string mapEditPath() override;
@@ -62,6 +67,7 @@ public:
     void yield() override;
     bool confirm(const std::string& warning) override;
     std::optional<splice::CopyInputs> shownInputs() override;
+    void showInputs(const splice::CopyInputs& copied) override;
 
 signals:
     void statusChanged(const QString& text);
@@ -80,15 +86,26 @@ private:
     void runProcedure(const QString& what, layout::Procedure procedure);
     void showAbout();
     void refreshCompletions();
+    void offerCompletions();
+    void acceptCompletion(const QString& shown);
+    // Runs a dialog and gives the focus back to the control that had it.
+    template <typename F>
+    auto keepingFocus(F dialog);
     PathLabel* rowAt(QPoint pos) const;
 
     splice::WorkFolder work_;
     Dialogs dialogs_;
     QString lastFile_;
+    QString status_;
     bool busy_ = false;
     bool closePending_ = false;
-    QStringListModel* model_ = nullptr; // the completer's copy of completions_
+    QStringListModel* model_ = nullptr; // the completion list's lines
+    QCompleter* completer_ = nullptr;
     layout::Completions completions_;
+    std::vector<layout::Choice> choices_; // what model_ shows
+    // The dragged items, asked for once as the drag enters: a source may answer
+    // only the first request.
+    std::optional<std::vector<std::filesystem::path>> dragged_;
 };
 
 } // namespace ui

@@ -1,19 +1,20 @@
-#include "frmMain.h"
+#include "mainwindow.h"
 
-#include "frmAbout.h"
+#include "aboutwindow.h"
 #include "look.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QCompleter>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
-#include <QMessageBox>
 #include <QKeyEvent>
-#include <QAbstractItemView>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QUrl>
 
@@ -43,6 +44,19 @@ std::string toSectionBytes(const QString& s) {
     return s.toLatin1().toStdString();
 }
 
+QString fromSectionBytes(const std::string& s) {
+    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// The dragged items as local paths; an empty path for one that is not a local file.
+std::vector<std::filesystem::path> draggedItems(const QMimeData* m) {
+    std::vector<std::filesystem::path> items;
+    for (const QUrl& url : m->urls())
+        items.emplace_back(url.isLocalFile() ? std::filesystem::path(toLocal(url.toLocalFile()))
+                                             : std::filesystem::path());
+    return items;
+}
+
 } // namespace
 
 Dialogs Dialogs::standard() {
@@ -59,19 +73,6 @@ Dialogs Dialogs::standard() {
     };
     return d;
 }
-
-namespace {
-
-// The one local file being dragged, or nothing. The data is asked for once: a
-// source may answer the first request and not the next.
-QString droppedFile(const QMimeData* m) {
-    if (!m) return {};
-    const QList<QUrl> urls = m->urls();
-    if (urls.size() != 1 || !urls.front().isLocalFile()) return {};
-    return urls.front().toLocalFile();
-}
-
-} // namespace
 
 // ---- frmMain ----------------------------------------------------------------
 
@@ -95,17 +96,19 @@ frmMain::frmMain(std::filesystem::path programFolder, Dialogs dialogs, QWidget* 
     btnSave = static_cast<QPushButton*>(get("btnSave"));
     picStatus = static_cast<QFrame*>(get("picStatus"));
     lblStatus = static_cast<QLabel*>(get("lblStatus"));
+    status_ = lblStatus->text();
     setWindowIcon(appIcon());
     setAcceptDrops(true);
 
+    // The list completes the name being typed, not the box's whole text.
     model_ = new QStringListModel(this);
-    auto* completer = new QCompleter(model_, this);
-    completer->setCaseSensitivity(Qt::CaseInsensitive);
-    // The box is four characters wide; the list of names needs room to be read.
-    completer->popup()->setMinimumWidth(layout::px(layout::kCompletionWidth));
-    txtSection->setCompleter(completer);
+    completer_ = new QCompleter(model_, this);
+    completer_->setWidget(txtSection);
+    completer_->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
+    connect(completer_, qOverload<const QString&>(&QCompleter::activated), this,
+            [this](const QString& shown) { acceptCompletion(shown); });
     txtSection->installEventFilter(this);
-    connect(txtSection, &QLineEdit::textEdited, this, [this] { refreshCompletions(); });
+    connect(txtSection, &QLineEdit::textEdited, this, [this] { offerCompletions(); });
 
     connect(btnMapEdit, &QPushButton::clicked, this, [this] { browse(lblMapEdit); });
     connect(btnMapSplice, &QPushButton::clicked, this, [this] { browse(lblMapSplice); });
@@ -125,14 +128,22 @@ std::vector<std::string> frmMain::sectionNames() {
 }
 
 void frmMain::setStatus(const std::string& text) {
-    const QString s = QString::fromUtf8(text);
-    lblStatus->setText(s);
-    lblStatus->setToolTip(s + qs(layout::kStatusTip));
-    emit statusChanged(s);
+    status_ = QString::fromUtf8(text);
+    const std::string shown =
+        layout::fitStatus(text, layout::px(layout::mainWindow().textRoom(layout::mainWindow()["lblStatus"])),
+                          measure(lblStatus));
+    lblStatus->setText(QString::fromStdString(shown));
+    lblStatus->setToolTip(status_ + qs(layout::kStatusTip));
+    emit statusChanged(status_);
 }
 
 std::optional<splice::CopyInputs> frmMain::shownInputs() {
     return splice::CopyInputs{mapSplicePath(), sectionNames()};
+}
+
+void frmMain::showInputs(const splice::CopyInputs& copied) {
+    lblMapSplice->setPath(QFile::decodeName(QByteArray::fromStdString(copied.spliceMap)));
+    txtSection->setText(fromSectionBytes(layout::sectionText(copied.sections)));
 }
 
 void frmMain::yield() {
@@ -141,14 +152,28 @@ void frmMain::yield() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
+template <typename F>
+auto frmMain::keepingFocus(F dialog) {
+    const QPointer<QWidget> had = focusWidget();
+    struct Restore {
+        const QPointer<QWidget>& had;
+        ~Restore() {
+            if (had) had->setFocus(Qt::OtherFocusReason);
+        }
+    } restore{had};
+    return dialog();
+}
+
 bool frmMain::confirm(const std::string& warning) {
-    return dialogs_.askYesNo(this, productCaption(),
-                             QString::fromUtf8(warning) + qs(layout::kConfirmTail));
+    return keepingFocus([&] {
+        return dialogs_.askYesNo(this, productCaption(), QString::fromUtf8(warning) + qs(layout::kConfirmTail));
+    });
 }
 
 void frmMain::browse(PathLabel* target) {
     if (busy_) return;
-    const QString file = dialogs_.openFile(this, qs(layout::kOpenTitle), lastFile_, fileFilter());
+    const QString file =
+        keepingFocus([&] { return dialogs_.openFile(this, qs(layout::kOpenTitle), lastFile_, fileFilter()); });
     if (file.isEmpty()) return;
     pick(target, file);
 }
@@ -160,15 +185,18 @@ void frmMain::pick(PathLabel* target, const QString& path) {
 }
 
 void frmMain::runProcedure(const QString& what, layout::Procedure procedure) {
+    completer_->popup()->hide();
     if (const auto error = layout::runProcedure(busy_, what.toStdString(), procedure, *this, work_))
-        dialogs_.showError(this, productCaption(), QString::fromStdString(*error));
+        keepingFocus([&] { dialogs_.showError(this, productCaption(), QString::fromStdString(*error)); });
     if (closePending_ && !busy_) close();
 }
 
 void frmMain::showAbout() {
     if (busy_) return;
-    frmAbout about(this);
-    about.exec();
+    keepingFocus([this] {
+        frmAbout about(this);
+        return about.exec();
+    });
 }
 
 void frmMain::closeEvent(QCloseEvent* e) {
@@ -192,7 +220,10 @@ PathLabel* frmMain::rowAt(QPoint pos) const {
 }
 
 void frmMain::dragEnterEvent(QDragEnterEvent* e) {
-    if (!busy_ && !droppedFile(e->mimeData()).isEmpty()) e->acceptProposedAction();
+    // The data is asked for once, here; what the source says decides at the drop.
+    if (busy_ || !e->mimeData()->hasUrls()) return;
+    dragged_ = draggedItems(e->mimeData());
+    e->acceptProposedAction();
 }
 
 void frmMain::dragMoveEvent(QDragMoveEvent* e) {
@@ -204,10 +235,15 @@ void frmMain::dragMoveEvent(QDragMoveEvent* e) {
 
 void frmMain::dropEvent(QDropEvent* e) {
     PathLabel* target = rowAt(e->position().toPoint());
-    const QString file = droppedFile(e->mimeData());
-    if (busy_ || !target || file.isEmpty()) return;
+    if (busy_ || !target) return;
     e->acceptProposedAction();
-    pick(target, file);
+    // A source that had nothing to say as the drag entered may have it now.
+    if (!dragged_ || dragged_->empty()) dragged_ = draggedItems(e->mimeData());
+    const layout::Dropped d = layout::dropped(*std::exchange(dragged_, std::nullopt));
+    if (d.map.empty())
+        setStatus(std::string(layout::kNotLoaded) + d.why);
+    else
+        pick(target, QFile::decodeName(QByteArray::fromStdString(d.map.string())));
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* e) {
@@ -220,11 +256,28 @@ bool frmMain::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void frmMain::refreshCompletions() {
-    if (busy_ || !completions_.refresh({mapEditPath(), mapSplicePath()})) return;
-    QStringList names;
-    for (const std::string& n : completions_.names())
-        names << QString::fromLatin1(n.data(), static_cast<qsizetype>(n.size()));
-    model_->setStringList(names);
+    if (!busy_) completions_.refresh({mapEditPath(), mapSplicePath()});
+}
+
+void frmMain::offerCompletions() {
+    refreshCompletions();
+    choices_ = completions_.choices(toSectionBytes(txtSection->text()));
+    QStringList shown;
+    for (const layout::Choice& c : choices_) shown << fromSectionBytes(c.shown);
+    model_->setStringList(shown);
+    QAbstractItemView* list = completer_->popup();
+    if (shown.isEmpty() || busy_) return list->hide();
+    // Under the box, at least as wide as it, and wide enough to read every line.
+    QRect under = txtSection->rect();
+    under.setWidth(std::max(under.width(), list->sizeHintForColumn(0) + list->verticalScrollBar()->sizeHint().width() +
+                                               2 * list->frameWidth()));
+    completer_->complete(under);
+}
+
+void frmMain::acceptCompletion(const QString& shown) {
+    for (const layout::Choice& c : choices_)
+        if (fromSectionBytes(c.shown) == shown)
+            return txtSection->setText(fromSectionBytes(layout::complete(toSectionBytes(txtSection->text()), c)));
 }
 
 } // namespace ui

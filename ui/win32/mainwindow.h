@@ -3,14 +3,19 @@
 // It is a front end of the splice procedures and holds no file logic of its own.
 #pragma once
 
-#include "tablewindow.h"
+#include "droptarget.h"
 #include "splice.h"
+#include "tablewindow.h"
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 namespace ui::win32 {
+
+// The completion list's child id: a list box the window shows under the section box.
+constexpr int kCompletionListId = 1020;
 
 class frmMain : public TableWindow, public splice::FrontEnd {
 public:
@@ -29,31 +34,44 @@ public:
     void yield() override;
     bool confirm(const std::string& warning) override;
     std::optional<splice::CopyInputs> shownInputs() override;
+    void showInputs(const splice::CopyInputs& copied) override;
 
 protected:
     LRESULT handle(UINT message, WPARAM wp, LPARAM lp) override;
+    void laidOut() override;
 
 private:
     void command(int id, int code, HWND from);
     void browse(const char* pathLabel);
     void pick(const char* pathLabel, const std::wstring& path);
+    void setPath(const char* pathLabel, const std::wstring& path);
+    // The whole texts fitted to their labels.
+    void showPath(const std::string& pathLabel);
+    void showStatus();
     void runProcedure(std::string_view what, layout::Procedure procedure);
-    void drop(HDROP files);
+    // The path label of the map whose row (heading, path, Browse) holds the point.
+    const char* rowAt(POINT client) const;
+    void dropAt(POINT client, const std::vector<std::filesystem::path>& items);
     void setTip(HWND control, const std::wstring& text);
     void refreshCompletions();
     void showCompletions();
     void hideCompletions();
     void acceptCompletion(int index);
-    std::string pathOf(const char* pathLabel);
 
     splice::WorkFolder work_;
     HACCEL accelerators_ = nullptr;
     HWND tips_ = nullptr;
-    HWND popup_ = nullptr; // the completion list
+    HWND list_ = nullptr;  // the completion list
+    HWND focus_ = nullptr; // the control that has the focus while another window is active
     std::wstring lastFile_;
+    // The whole texts of the path labels and the status line, which show them fitted.
+    std::map<std::string, std::wstring, std::less<>> paths_;
+    std::string status_;
     bool busy_ = false;
     bool closePending_ = false;
     layout::Completions completions_;
+    std::vector<layout::Choice> choices_; // what the list shows
+    DropTarget dropTarget_;
 };
 
 } // namespace ui::win32
