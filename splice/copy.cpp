@@ -189,7 +189,7 @@ void copySteps(FrontEnd& fe, const WorkPlace& work, const CopyRequest& req) {
     }
     CarryOutcome carried = req.carry ? carryStep(fe, work, req) : CarryOutcome{};
     std::vector<std::string>& notes = carried.notes;
-    if (terrainWithoutMtxm(req)) notes.push_back("Note: the game draws the terrain from \"MTXM\", which is not copied.");
+    if (terrainWithoutMtxm(req)) notes.push_back("Note: the game draws \"MTXM\", which was not copied.");
 
     Record r;
     r.map = req.editShown;
@@ -251,9 +251,13 @@ Result copySection(FrontEnd& fe, const WorkFolder& work, Hold& hold) {
         if (const auto r = readRecord(*place)) {
             fe.showInputs({r->spliceMap, r->sections});
             std::string names;
-            for (const auto& n : r->sections) names += (names.empty() ? "" : " ") + inQuotes(n);
-            kept = "; the last copy, " + names + " from " + mapName(platform::fromUtf8(r->spliceMap)) +
-                   ", is kept for Save.";
+            for (const auto& n : r->sections) {
+                if (!names.empty()) names += ' ';
+                names += inQuotes(n);
+            }
+            kept = "; the last copy, ";
+            kept += names;
+            kept += " from " + mapName(platform::fromUtf8(r->spliceMap)) + ", is kept for Save.";
         }
     } catch (const std::exception&) {
         kept = "; run Copy Section again before Save.";

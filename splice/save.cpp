@@ -49,7 +49,7 @@ void checkWritable(const fs::path& map, const std::string& name) {
     case platform::Access::Denied:
         throw Refusal(name + ": the map cannot be written; nothing was changed");
     }
-    const fs::path dir = map.parent_path();
+    const fs::path dir = map.parent_path().empty() ? fs::path(".") : map.parent_path();
     if (platform::writeAccess(dir) != platform::Access::Writable)
         throw Refusal(text(dir) + ": the map's folder cannot be written; nothing was changed");
 }

@@ -137,6 +137,8 @@ void frmMain::setStatus(const std::string& text) {
     emit statusChanged(status_);
 }
 
+void frmMain::note(const std::string& line) { setStatus(status_.toStdString() + " " + line); }
+
 std::optional<splice::CopyInputs> frmMain::shownInputs() {
     return splice::CopyInputs{mapSplicePath(), sectionNames()};
 }

@@ -63,7 +63,7 @@ inline const Strings kSaveSteps = {"Adding temp chk file to temp map...", "Delet
                                    "Copying modified map...", "Save successful!"};
 Strings first(const Strings& steps, size_t n);
 // A copy of TILE or ISOM without MTXM notes, after "Done!", that the game draws MTXM.
-inline const std::string kTerrainNote = "Note: the game draws the terrain from \"MTXM\", which is not copied.";
+inline const std::string kTerrainNote = "Note: the game draws \"MTXM\", which was not copied.";
 Strings withTerrainNote(Strings steps);
 
 // A fresh empty folder, removed with all in it when the object goes.

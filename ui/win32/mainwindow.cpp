@@ -101,6 +101,8 @@ void frmMain::setStatus(const std::string& text) {
     setTip(item("lblStatus"), wide(text) + wide(layout::kStatusTip));
 }
 
+void frmMain::note(const std::string& line) { setStatus(status_ + " " + line); }
+
 std::optional<splice::CopyInputs> frmMain::shownInputs() {
     return splice::CopyInputs{mapSplicePath(), sectionNames()};
 }

@@ -31,6 +31,9 @@ public:
     std::string mapSplicePath() override;
     std::vector<std::string> sectionNames() override;
     void setStatus(const std::string& text) override;
+    // Follows the status line it comes after ("Done! Note: ..."), so that the
+    // line still says the run went through.
+    void note(const std::string& line) override;
     void yield() override;
     bool confirm(const std::string& warning) override;
     std::optional<splice::CopyInputs> shownInputs() override;
