@@ -27,6 +27,16 @@ Bytes chunkOf(const fs::path& map) {
     return read;
 }
 
+// Whether scm-extractor is there to ask; the tests that read with it skip, saying why, where it is not.
+bool npmReader() {
+    static const bool there = fs::exists(NODE) && fs::exists(fs::path(EXTRACT_JS).parent_path() / "node_modules" / "scm-extractor");
+    return there;
+}
+#define NEEDS_NPM_READER()                                                                                          \
+    if (!npmReader())                                                                                               \
+    GTEST_SKIP() << "scm-extractor, the independent reader these checks compare with, is not installed: run "      \
+                    "scripts/setup (npm ci in tests/interop)"
+
 // The chunk file as scm-extractor (npm, from scripts/setup), an independent, game-like reader, reads it.
 Bytes npmRead(const fs::path& map) {
     const auto r = run(NODE, {EXTRACT_JS, map.string(), map.string() + ".npm"});
@@ -125,6 +135,7 @@ std::string styleName(const ::testing::TestParamInfo<Style>& info) {
 // which only confuse readers. In turn: ones that fit take the old one's place (what is left over zeroed), a larger
 // one goes past the notes, where smaller ones then stay (the file cut short) and a larger one grows.
 TEST_P(CleanMap, ReadsEveryMemberAndPlacesEachNewChunkFile) {
+    NEEDS_NPM_READER();
     const auto [codec, key, shift, offset] = GetParam();
     const ScratchDir dir;
     const fs::path map = dir / "clean.scm";
@@ -156,6 +167,7 @@ class ProtectedMap : public ::testing::TestWithParam<protections::Protection> {}
 // A chunk file that fits takes the old one's place unless a protection shares its bytes; a larger one goes
 // past everything else, and then is the chunk file's own place.
 TEST_P(ProtectedMap, ReadsTheChunkTheGameReadsAndPlacesItsReplacements) {
+    NEEDS_NPM_READER();
     const ScratchDir dir;
     protections::make(GetParam(), dir / "protected.scm");
     // scm-extractor scans the whole table for the neutral language: after an add it finds the new chunk file too.
