@@ -2,6 +2,8 @@
 // (protected maps included) and edits their members without disturbing the rest.
 #pragma once
 
+#include "platform.h"
+
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -107,7 +109,9 @@ struct Edited {
 // leads each name to its new block, re-encoded sectors decode to the new data,
 // taken-over ones and every other member are as they were. Throws ArchiveError
 // naming the archive on any fault, the archive then untouched.
-Edited edit(const std::filesystem::path& archivePath, const std::vector<Change>& changes);
+// `durability`: a working copy that a later step copies durably need not wait for the disk.
+Edited edit(const std::filesystem::path& archivePath, const std::vector<Change>& changes,
+            platform::Durability durability = platform::Durability::Synced);
 
 // The same edit on archive bytes in memory; the new archive's bytes.
 std::vector<uint8_t> editInMemory(std::span<const uint8_t> archiveBytes, const std::vector<Change>& changes,

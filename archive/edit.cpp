@@ -485,7 +485,7 @@ std::vector<uint8_t> editInMemory(std::span<const uint8_t> archiveBytes, const s
     return Planner(archiveBytes, changes, label).run(edited ? *edited : ignored);
 }
 
-Edited edit(const fs::path& archivePath, const std::vector<Change>& changes) {
+Edited edit(const fs::path& archivePath, const std::vector<Change>& changes, platform::Durability durability) {
     return files::guarded([&] {
         Edited edited;
         std::vector<uint8_t> out;
@@ -493,7 +493,7 @@ Edited edit(const fs::path& archivePath, const std::vector<Change>& changes) {
             const auto bytes = files::readFile(archivePath, files::kMaxArchiveSize, "the archive");
             out = editInMemory(bytes.span(), changes, files::nameOf(archivePath), &edited);
         }
-        platform::writeReplacing(archivePath, out);
+        platform::writeReplacing(archivePath, out, durability);
         return edited;
     });
 }

@@ -58,7 +58,7 @@ void writeStoredFile(const fs::path& file, const StoredMember& m) {
     for (size_t i = 0; i < std::size(words); ++i)
         store32(out.data() + sizeof kMagic + 4 * i, words[i]);
     std::copy(m.bytes.begin(), m.bytes.end(), out.begin() + kFileHeader);
-    files::guarded([&] { platform::writeReplacing(file, out); });
+    files::guarded([&] { platform::writeReplacing(file, out, platform::Durability::Replaced); });
 }
 
 StoredMember readStoredFile(const fs::path& file) {

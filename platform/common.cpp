@@ -4,12 +4,13 @@
 
 namespace platform {
 
-void writeReplacing(const Path& path, const std::function<void(File&)>& write) {
+void writeReplacing(const Path& path, const std::function<void(File&)>& write, Durability durability) {
     File tmp = createBeside(path);
     const Path tmpPath = tmp.path();
     try {
         write(tmp);
-        tmp.sync();
+        if (durability == Durability::Synced)
+            tmp.sync();
         // Renamed while still open: closed, it would no longer be held, and a
         // removeLeftovers() of another Graftwell could take it for a leftover.
         replace(tmpPath, path);
@@ -18,13 +19,14 @@ void writeReplacing(const Path& path, const std::function<void(File&)>& write) {
         removeQuietly(tmpPath);
         throw;
     }
-    tmp = File(); // synced already: closing has nothing left to report
+    tmp = File(); // written in full already: closing has nothing left to report
     // The rename itself must reach the disk for the new file to survive a crash.
-    syncFolder(system::folderOf(path));
+    if (durability == Durability::Synced)
+        syncFolder(system::folderOf(path));
 }
 
-void writeReplacing(const Path& path, std::span<const uint8_t> bytes) {
-    writeReplacing(path, [bytes](File& f) { f.write(bytes); });
+void writeReplacing(const Path& path, std::span<const uint8_t> bytes, Durability durability) {
+    writeReplacing(path, [bytes](File& f) { f.write(bytes); }, durability);
 }
 
 size_t removeLeftovers(const Path& target) noexcept {

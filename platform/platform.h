@@ -199,9 +199,13 @@ void removeQuietly(const Path& path) noexcept;
 // Writes a new file beside `path` (what `write` puts in it), syncs it, gives it
 // `path`'s name in one step and makes that rename durable: `path` is at every
 // moment its old content or its new content, whole. On failure the new file is
-// removed and `path` is as it was.
-void writeReplacing(const Path& path, const std::function<void(File&)>& write);
-void writeReplacing(const Path& path, std::span<const uint8_t> bytes);
+// removed and `path` is as it was. A working file that a crash of the machine may
+// lose (one whose loss a later step notices) is written Replaced only: whole or
+// absent whatever happens to the process, without waiting for the disk.
+enum class Durability : uint8_t { Synced, Replaced };
+void writeReplacing(const Path& path, const std::function<void(File&)>& write,
+                    Durability durability = Durability::Synced);
+void writeReplacing(const Path& path, std::span<const uint8_t> bytes, Durability durability = Durability::Synced);
 // A copy of `src` at `dst`, replacing what is there (not atomically: for working files).
 void copyFile(const Path& src, const Path& dst);
 // Creates one folder; false when something of that name is there already.

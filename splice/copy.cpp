@@ -78,8 +78,8 @@ void checkCompatible(FrontEnd& fe, const chunk::GameView& a, const chunk::GameVi
     if (!fe.confirm(warning)) throw Quiet(warning);
 }
 
-void appendSpans(const fs::path& out, const std::vector<std::span<const uint8_t>>& spans) {
-    for (const auto s : spans) fileops::writeFile(out, s, true);
+void appendSpans(platform::File& out, const std::vector<std::span<const uint8_t>>& spans) {
+    for (const auto s : spans) out.write(s);
 }
 
 chunk::GameView walk(const chunk::Rope& r, const fs::path& map) {
@@ -108,11 +108,11 @@ void spliceOne(FrontEnd& fe, const CopyRequest& req, const SectionName& section,
     fe.yield();
 
     fe.setStatus("Creating temporary chk file...");
-    fileops::writeFile(out, {}, false);
+    platform::File written(out, platform::File::Mode::Create);
     fe.yield();
 
     fe.setStatus("Inserting data to temporary chk file...");
-    appendSpans(out, ra.spans(0, leading));
+    appendSpans(written, ra.spans(0, leading));
     fe.yield();
 
     fe.setStatus("Checking offset and length of section...");
@@ -132,7 +132,7 @@ void spliceOne(FrontEnd& fe, const CopyRequest& req, const SectionName& section,
     fe.yield();
 
     fe.setStatus("Inserting data to temporary chk file...");
-    appendSpans(out, spliced);
+    appendSpans(written, spliced);
     fe.yield();
 
     fe.setStatus("Checking offset and length of rest of file...");
@@ -143,7 +143,8 @@ void spliceOne(FrontEnd& fe, const CopyRequest& req, const SectionName& section,
     fe.yield();
 
     fe.setStatus("Inserting data to temporary chk file...");
-    appendSpans(out, rest);
+    appendSpans(written, rest);
+    written.close();
     fe.yield();
 }
 
@@ -161,13 +162,10 @@ void copySteps(FrontEnd& fe, const WorkPlace& work, const CopyRequest& req) {
     fe.setStatus("Copying maps...");
     // Save later checks the map against this stamp; the copy must match it,
     // or the map changed while it was being copied.
+    // The version of exactly what the copy holds: Save later finds the map the same
+    // version, or refuses (also when the map changed while it was being copied).
     fileops::Stamp stamp;
-    aboutMap(req.edit, {}, [&] {
-        stamp = fileops::stampOf(req.edit);
-        fileops::copyFile(req.edit, work.editCopy());
-    });
-    if (fileops::hashFile(work.editCopy()) != stamp.hash)
-        throw Refusal(mapName(req.edit) + ": the map changed while it was being copied");
+    aboutMap(req.edit, {}, [&] { stamp = fileops::copyHashing(req.edit, work.editCopy()); });
     aboutMap(req.splice, {}, [&] { fileops::copyFile(req.splice, work.spliceCopy()); });
     fe.yield();
 
@@ -197,8 +195,11 @@ void copySteps(FrontEnd& fe, const WorkPlace& work, const CopyRequest& req) {
     r.spliceKey = mapKey(req.splice);
     r.sections = req.nameBytes();
     r.copied = {stamp.size, stamp.hash};
-    r.chunk = versionOf(work.tempChunk());
-    r.holdsChunk = fileops::sameContent(work.firstChunk(), work.tempChunk());
+    {
+        const fileops::MappedFile made(work.tempChunk()), first(work.firstChunk());
+        r.chunk = {made.bytes().size(), fileops::hashBytes(made.bytes())};
+        r.holdsChunk = std::ranges::equal(made.bytes(), first.bytes());
+    }
     r.sounds = carried.sounds;
     writeRecord(work, r);
     fe.setStatus("Done!");

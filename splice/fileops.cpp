@@ -38,29 +38,66 @@ void replaceAtomically(const std::filesystem::path& src, const std::filesystem::
     platform::writeReplacing(target, [&](platform::File& f) { platform::copyInto(src, f); });
 }
 
+void Hasher::add(std::span<const uint8_t> bytes) {
+    // Bytes left over from the last piece complete a word first, so the words
+    // hashed do not depend on how the bytes were split.
+    while (pending_ > 0 && pending_ < 8 && !bytes.empty()) {
+        word_[pending_++] = bytes.front();
+        bytes = bytes.subspan(1);
+    }
+    if (pending_ == 8) {
+        mix(word_, 8);
+        pending_ = 0;
+    }
+    const size_t whole = bytes.size() / 8 * 8;
+    mix(bytes.data(), whole);
+    for (const uint8_t b : bytes.subspan(whole)) word_[pending_++] = b;
+}
+
+void Hasher::mix(const uint8_t* p, size_t n) {
+    // FNV-1a over 64-bit words: a change detector, eight times faster than bytewise.
+    for (size_t i = 0; i < n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        h_ = (h_ ^ w) * 1099511628211ull;
+    }
+}
+
+uint64_t Hasher::value() const {
+    uint64_t h = h_;
+    for (size_t i = 0; i < pending_; ++i) h = (h ^ word_[i]) * 1099511628211ull;
+    return h;
+}
+
+uint64_t hashBytes(std::span<const uint8_t> bytes) {
+    Hasher h;
+    h.add(bytes);
+    return h.value();
+}
+
 uint64_t hashFile(const std::filesystem::path& path) {
     platform::File in(path, platform::File::Mode::Read);
-    std::vector<uint8_t> buf(kBufferSize); // a multiple of 8: words start at multiples of 8 in the file
-    uint64_t h = 1469598103934665603ull;
-    for (;;) {
-        // Fill the buffer whole, so the words hashed do not depend on how reads split.
-        size_t got = 0;
-        while (got < buf.size()) {
-            const size_t n = in.read(std::span(buf).subspan(got));
-            if (n == 0) break;
-            got += n;
-        }
-        // FNV-1a over 64-bit words: a change detector, eight times faster than bytewise.
-        size_t i = 0;
-        for (; i + 8 <= got; i += 8) {
-            uint64_t w;
-            std::memcpy(&w, buf.data() + i, 8);
-            h = (h ^ w) * 1099511628211ull;
-        }
-        for (; i < got; ++i) h = (h ^ buf[i]) * 1099511628211ull;
-        if (got < buf.size()) break;
+    std::vector<uint8_t> buf(kBufferSize);
+    Hasher h;
+    while (const size_t n = in.read(buf)) h.add(std::span(buf).first(n));
+    return h.value();
+}
+
+Stamp copyHashing(const std::filesystem::path& src, const std::filesystem::path& dst) {
+    if (existing(src).kind != platform::Kind::Regular)
+        throw std::runtime_error(platform::toUtf8(src) + ": not an ordinary file");
+    platform::File in(src, platform::File::Mode::Read), out(dst, platform::File::Mode::Create);
+    std::vector<uint8_t> buf(kBufferSize);
+    Hasher h;
+    Stamp s;
+    while (const size_t n = in.read(buf)) {
+        out.write(std::span(buf).first(n));
+        h.add(std::span(buf).first(n));
+        s.size += n;
     }
-    return h;
+    out.close();
+    s.hash = h.value();
+    return s;
 }
 
 bool sameContent(const std::filesystem::path& a, const std::filesystem::path& b) {

@@ -21,7 +21,19 @@ void replaceAtomically(const std::filesystem::path& src, const std::filesystem::
 
 void writeFile(const std::filesystem::path& path, std::span<const uint8_t> bytes, bool append);
 
-// 64-bit FNV-1a of the file's bytes: enough to tell that a map changed.
+// 64-bit FNV-1a over the bytes' 64-bit words: enough to tell that a map changed.
+class Hasher {
+public:
+    void add(std::span<const uint8_t> bytes);
+    uint64_t value() const;
+
+private:
+    void mix(const uint8_t* p, size_t n); // n a multiple of 8
+    uint64_t h_ = 1469598103934665603ull;
+    uint8_t word_[8] = {};
+    size_t pending_ = 0;
+};
+uint64_t hashBytes(std::span<const uint8_t> bytes);
 uint64_t hashFile(const std::filesystem::path& path);
 
 // Whether the two files hold the same bytes; read a piece at a time, not whole.
@@ -34,6 +46,9 @@ struct Stamp {
     bool operator==(const Stamp&) const = default;
 };
 Stamp stampOf(const std::filesystem::path& path);
+// Copies src to dst (replacing it) in one pass that also hashes what it copies:
+// the stamp (no time) of exactly the bytes dst holds.
+Stamp copyHashing(const std::filesystem::path& src, const std::filesystem::path& dst);
 
 // Whole file contents; a missing file is "file not found", nothing is created.
 // Chunk files beyond 256 MB are refused: no real map comes near it.

@@ -6,6 +6,8 @@
 #include "platform.h"
 #include "steps.h"
 
+#include <algorithm>
+
 namespace fs = std::filesystem;
 
 namespace splice {
@@ -77,9 +79,11 @@ Result save(FrontEnd& fe, const WorkFolder& work, Hold& hold) {
         // The map as Copy Section copied it, or as a Save wrote it (the working copy:
         // also after a Save cut short past its rename), whatever its modification time.
         const Version now = versionOf(map);
+        const bool copyAsCopied = versionOf(place.editCopy()) == r->copied;
         if (!(now == r->copied) && !(now == versionOf(place.editCopy())))
             throw Refusal(name + ": the map has changed on disk since Copy Section" + again);
-        if (!(versionOf(place.tempChunk()) == r->chunk))
+        const fileops::MappedFile made(place.tempChunk());
+        if (!(Version{made.bytes().size(), fileops::hashBytes(made.bytes())} == r->chunk))
             throw Refusal(name + ": the working files of its Copy Section have changed since" + again);
         // The sound files that go with the copy, as their archive stored them.
         std::vector<archive::StoredMember> sounds;
@@ -93,7 +97,6 @@ Result save(FrontEnd& fe, const WorkFolder& work, Hold& hold) {
         platform::removeLeftovers(map);
 
         // A map that already holds this chunk file is left as it is, and nothing is kept for undo.
-        const std::vector<uint8_t> made = fileops::readFile(place.tempChunk());
         bool unchanged = false;
         if (!sounds.empty()) {
             unchanged = false;
@@ -101,7 +104,7 @@ Result save(FrontEnd& fe, const WorkFolder& work, Hold& hold) {
             unchanged = r->holdsChunk;
         } else {
             try {
-                unchanged = archive::readMember(map, kChunkMember) == made;
+                unchanged = std::ranges::equal(archive::readMember(map, kChunkMember), made.bytes());
             } catch (const archive::ArchiveError&) {
             }
         }
@@ -109,13 +112,15 @@ Result save(FrontEnd& fe, const WorkFolder& work, Hold& hold) {
             checkWritable(map, name);
             // While the working copy is the map Copy Section copied, its chunk file is the one Copy Section
             // extracted: the edit takes over the sectors the new one repeats without decoding them.
-            std::vector<uint8_t> current;
-            if (versionOf(place.editCopy()) == r->copied && isFile(place.firstChunk()))
-                current = fileops::readFile(place.firstChunk());
+            std::optional<fileops::MappedFile> current;
+            if (copyAsCopied && isFile(place.firstChunk())) current.emplace(place.firstChunk());
             // The edit checks what it wrote (the chunk file and every other member) before it replaces the copy.
-            std::vector<archive::Change> changes = {archive::Change::replace(std::string(kChunkMember), made, current)};
+            std::vector<archive::Change> changes = {archive::Change::replace(
+                std::string(kChunkMember), made.bytes(), current ? current->bytes() : std::span<const uint8_t>{})};
             for (size_t k = 0; k < sounds.size(); ++k) changes.push_back(archive::Change::carry(r->sounds[k].name, sounds[k]));
-            aboutMap(map, {place.editCopy()}, [&] { archive::edit(place.editCopy(), changes); });
+            // The working copy reaches the disk when it is copied over the map.
+            aboutMap(map, {place.editCopy()},
+                     [&] { archive::edit(place.editCopy(), changes, platform::Durability::Replaced); });
             keepForUndo(place, map, now);
         }
         fe.yield();
@@ -131,7 +136,8 @@ Result save(FrontEnd& fe, const WorkFolder& work, Hold& hold) {
         fe.setStatus("Copying modified map...");
         if (!unchanged) {
             aboutMap(map, {}, [&] { fileops::replaceAtomically(place.editCopy(), map); });
-            platform::writeReplacing(work.lastSave(), {reinterpret_cast<const uint8_t*>(shown.data()), shown.size()});
+            platform::writeReplacing(work.lastSave(), {reinterpret_cast<const uint8_t*>(shown.data()), shown.size()},
+                                     platform::Durability::Replaced);
         }
         fe.yield();
 

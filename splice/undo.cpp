@@ -17,8 +17,8 @@ void keepForUndo(const WorkPlace& work, const fs::path& map, const Version& befo
     if (before == after) return;
     // The old record goes first: it must never describe a half-written copy.
     platform::remove(work.undoRecord());
-    fileops::copyFile(map, work.undoCopy());
-    if (!(versionOf(work.undoCopy()) == before))
+    const fileops::Stamp kept = fileops::copyHashing(map, work.undoCopy());
+    if (!(Version{kept.size, kept.hash} == before))
         throw Refusal(mapName(map) + ": the map changed while it was being kept for undo; nothing was changed");
     writeUndoRecord(work, {text(map), before, after});
 }

@@ -196,7 +196,10 @@ namespace {
 constexpr std::string_view kRecordMagic = "graftwell-record 6", kUndoMagic = "graftwell-undo 1";
 
 void writeText(const fs::path& path, const std::string& s) {
-    platform::writeReplacing(path, {reinterpret_cast<const uint8_t*>(s.data()), s.size()});
+    // A record lost with a crash of the machine leaves a Copy Section to redo or a
+    // Save not to undo; a damaged one is never read.
+    platform::writeReplacing(path, {reinterpret_cast<const uint8_t*>(s.data()), s.size()},
+                             platform::Durability::Replaced);
 }
 
 // Section names are any four bytes: the record keeps them in hex.
