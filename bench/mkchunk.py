@@ -15,6 +15,29 @@ def low_entropy(rng, n, zero_share):
     return rng.randbytes(n).translate(table)
 
 
+def string_table(rng, size):
+    # As editors write it: 1024 numbers, most of them empty, and texts of a few words
+    # (a map's own, so two maps share few of them) up to about `size` bytes.
+    count = 1024
+    head = 2 + 2 * count
+    words = [b"attack", b"base", b"the", b"north", b"wave", b"Zerg", b"hold", b"gate", b"%d" % rng.randrange(1000)]
+    texts, room = [], size - head - 1
+    for _ in range(count):
+        if room < 40 or rng.random() < 0.5:
+            texts.append(b"")
+            continue
+        per = max(2, (size - head) // (count // 2) // 6)  # words for texts to fill about `size` bytes
+        t = b" ".join(rng.choice(words) for _ in range(rng.randrange(1, 2 * per))) + b" %d" % rng.randrange(10**6)
+        texts.append(t)
+        room -= len(t) + 1
+    body, offsets = b"\0", []
+    for t in texts:
+        offsets.append(head + (len(body) - 1 if not t else len(body)))
+        if t:
+            body += t + b"\0"
+    return struct.pack("<H", count) + b"".join(struct.pack("<H", o) for o in offsets) + body
+
+
 def main():
     if len(sys.argv) not in (4, 5):
         sys.exit("usage: mkchunk.py OUT SIZE_BYTES SEED [STR_BYTES]")
@@ -42,7 +65,7 @@ def main():
         ("DD2 ", low_entropy(rng, 8 * 2000, 0.5)),
         ("THG2", low_entropy(rng, 10 * 500, 0.5)),
         ("MASK", bytes([0xFF]) * (W * H)),
-        ("STR ", low_entropy(rng, strings, 0.2)),
+        ("STR ", string_table(rng, strings)),
         ("UPRP", low_entropy(rng, 1280, 0.8)),
         ("UPUS", bytes(64)),
         ("MRGN", low_entropy(rng, 5100, 0.6)),

@@ -22,9 +22,34 @@ void store(uint8_t* p, uint32_t v, unsigned width) {
         p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-std::vector<uint8_t> viewOf(const GameView& v, std::string_view name) {
+// What the game reads for a name: the file's own bytes where they are one run (no
+// copy of a section of megabytes just to read it), else a copy; owned() makes
+// the copy that a change needs.
+struct ViewBytes {
+    std::span<const uint8_t> bytes;
+    std::vector<uint8_t> copy;
+    bool copied = false;
+    std::vector<uint8_t>& owned() {
+        if (!copied) {
+            copy.assign(bytes.begin(), bytes.end());
+            bytes = copy;
+            copied = true;
+        }
+        return copy;
+    }
+};
+ViewBytes viewOf(const GameView& v, std::string_view name) {
+    ViewBytes out;
     const auto l = v.loaded(name);
-    return l ? l->bytes() : std::vector<uint8_t>{};
+    if (!l) return out;
+    if (l->runs.size() == 1 && l->runs[0].data) {
+        out.bytes = {l->runs[0].data, static_cast<size_t>(l->runs[0].size)};
+    } else {
+        out.copy = l->bytes();
+        out.bytes = out.copy;
+        out.copied = true;
+    }
+    return out;
 }
 
 // A size for people: 65,536.
@@ -147,11 +172,15 @@ bool copiedName(std::span<const std::string> names, std::string_view name) {
 }
 
 // Locations or switches the copied triggers use whose names differ between the maps.
+// A note names at most this many: triggers that use hundreds of locations would
+// otherwise fill the status line with them.
+constexpr size_t kMostNamed = 8;
+
 std::string differing(std::string_view what, const std::vector<uint32_t>& used, uint32_t first,
                       const std::optional<StringTable>& ours, const std::optional<StringTable>& theirs,
-                      const std::vector<uint8_t>& mine, const std::vector<uint8_t>& other, uint32_t record,
+                      std::span<const uint8_t> mine, std::span<const uint8_t> other, uint32_t record,
                       uint32_t at, unsigned width) {
-    const auto name = [&](const std::optional<StringTable>& table, const std::vector<uint8_t>& names, uint32_t i) {
+    const auto name = [&](const std::optional<StringTable>& table, std::span<const uint8_t> names, uint32_t i) {
         const uint64_t pos = uint64_t{i - first} * record + at;
         std::optional<std::string_view> text;
         if (table && pos + width <= names.size()) {
@@ -163,13 +192,21 @@ std::string differing(std::string_view what, const std::vector<uint32_t>& used, 
         return text ? quoted(*text) : std::string("(no name)");
     };
     std::string line;
+    size_t named = 0, more = 0;
     for (const uint32_t i : used) {
         const std::string a = name(theirs, other, i), b = name(ours, mine, i);
         if (a == b)
             continue;
+        if (named == kMostNamed) {
+            ++more;
+            continue;
+        }
+        ++named;
         line.append(line.empty() ? "" : "; ").append(what).append(" ").append(std::to_string(i + 1 - first));
         line.append(" ").append(a).append(" is ").append(b).append(" in the map to edit");
     }
+    if (more > 0)
+        line.append("; and ").append(std::to_string(more)).append(" more");
     return line;
 }
 
@@ -187,7 +224,7 @@ Carried carryStrings(const GameView& copied, const GameView& splice, std::span<c
     // The copied fields and the texts they must read.
     struct Field {
         std::string name;
-        std::vector<uint8_t> view;
+        ViewBytes view;
         std::vector<StringRef> refs;
         std::vector<std::optional<std::string_view>> want;
     };
@@ -198,7 +235,7 @@ Carried carryStrings(const GameView& copied, const GameView& splice, std::span<c
         if (!holdsStrings(name))
             continue;
         Field f{name, viewOf(copied, name), {}, {}};
-        f.refs = stringRefs(name, f.view);
+        f.refs = stringRefs(name, f.view.bytes);
         for (const StringRef& r : f.refs) {
             auto t = theirs ? theirs->text(r.number) : std::nullopt;
             if (t && r.field->kind == StringKind::Sound)
@@ -208,16 +245,16 @@ Carried carryStrings(const GameView& copied, const GameView& splice, std::span<c
             any |= t.has_value();
         }
         if (name == "TRIG") {
-            const TriggerUses uses = triggerUses(f.view);
+            const TriggerUses uses = triggerUses(f.view.bytes);
             if (!copiedName(names, "MRGN")) {
-                const auto line = differing("location", uses.locations, 1, ours, theirs, viewOf(copied, "MRGN"),
-                                            viewOf(splice, "MRGN"), 20, 16, 2);
+                const auto line = differing("location", uses.locations, 1, ours, theirs, viewOf(copied, "MRGN").bytes,
+                                            viewOf(splice, "MRGN").bytes, 20, 16, 2);
                 if (!line.empty())
                     out.warnings.push_back("the copied triggers use locations whose names differ: " + line);
             }
             if (!copiedName(names, "SWNM")) {
-                const auto line = differing("switch", uses.switches, 0, ours, theirs, viewOf(copied, "SWNM"),
-                                            viewOf(splice, "SWNM"), 4, 0, 4);
+                const auto line = differing("switch", uses.switches, 0, ours, theirs, viewOf(copied, "SWNM").bytes,
+                                            viewOf(splice, "SWNM").bytes, 4, 0, 4);
                 if (!line.empty())
                     out.warnings.push_back("the copied triggers use switches whose names differ: " + line);
             }
@@ -268,7 +305,7 @@ Carried carryStrings(const GameView& copied, const GameView& splice, std::span<c
     if (std::any_of(number.begin(), number.end(), [](const auto& e) { return e.second == 0; })) {
         for (const std::string& name : copied.names())
             if (holdsStrings(name) && !copiedName(names, name))
-                for (const StringRef& r : stringRefs(name, viewOf(copied, name)))
+                for (const StringRef& r : stringRefs(name, viewOf(copied, name).bytes))
                     use(r.number);
         uint32_t k = 1;
         for (const auto t : pending) {
@@ -306,15 +343,15 @@ Carried carryStrings(const GameView& copied, const GameView& splice, std::span<c
             if (n > r.field->max || (r.field->width == 2 && n > 0xFFFF))
                 throw ChunkError(place(r) + ": its text would need string number " + sizes(n) +
                                  ", more than the field holds");
-            store(f.view.data() + r.pos, n, r.field->width);
+            store(f.view.owned().data() + r.pos, n, r.field->width);
             changed = true;
         }
         if (changed)
-            put(out, f.name, std::move(f.view));
+            put(out, f.name, std::move(f.view.owned()));
     }
     // Editors list a map's sound files in `WAV `: a carried one takes the first free slot.
     if (!copiedName(names, "WAV ") && copied.loaded("WAV ")) {
-        std::vector<uint8_t> list = viewOf(copied, "WAV ");
+        std::vector<uint8_t> list = std::move(viewOf(copied, "WAV ").owned());
         const size_t slots = std::min<size_t>(list.size() / 4, 512);
         std::vector<uint32_t> entries(slots);
         for (size_t i = 0; i < slots; ++i)
@@ -346,7 +383,7 @@ std::vector<std::string> soundPaths(const GameView& splice, std::span<const std:
     if (!theirs)
         return out;
     for (const std::string& name : names)
-        for (const StringRef& r : stringRefs(name, viewOf(splice, name)))
+        for (const StringRef& r : stringRefs(name, viewOf(splice, name).bytes))
             if (const auto t = theirs->text(r.number); t && r.field->kind == StringKind::Sound &&
                                                        std::find(out.begin(), out.end(), *t) == out.end())
                 out.emplace_back(*t);

@@ -238,6 +238,16 @@ TEST(CarryStrings, CarriesSoundsAndWarnsOfLocationsAndSwitches) {
                               "the copied triggers use switches whose names differ: switch 3 \"Door\" is (no name) in "
                               "the map to edit"}));
     EXPECT_EQ(carry(edit, splice, {"TRIG", "MRGN", "SWNM"}, sounds).warnings, std::vector<std::string>{});
+    // Triggers that use many locations whose names differ: eight are named, the rest counted.
+    std::vector<fixtures::Act> many;
+    for (uint32_t k = 1; k <= 10; ++k) many.push_back({7, 0, 0, k});
+    const Bytes far = fixtures::makeChunk({{"STR ", table({"Spawn"})}, {"MRGN", Bytes(200)}, {"TRIG", trigger(many)}});
+    Bytes named(200);
+    for (size_t k = 0; k < 10; ++k) put(named, 20 * k + 16, 1, 2);
+    const Bytes near = fixtures::makeChunk({{"STR ", table({"Spawn"})}, {"MRGN", named}, {"TRIG", trigger({})}});
+    const auto lines = carry(near, far, names, {}).warnings;
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_THAT(lines[0], ::testing::EndsWith("location 8 (no name) is \"Spawn\" in the map to edit; and 2 more"));
 }
 
 // Seeded maps with every string section, shared and past-the-end texts, numbers past
