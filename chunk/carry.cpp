@@ -383,7 +383,7 @@ std::vector<std::string> soundPaths(const GameView& splice, std::span<const std:
     if (!theirs)
         return out;
     for (const std::string& name : names)
-        for (const StringRef& r : stringRefs(name, viewOf(splice, name).bytes))
+        for (const StringRef& r : stringRefs(name, viewOf(splice, name).bytes, StringKind::Sound))
             if (const auto t = theirs->text(r.number); t && r.field->kind == StringKind::Sound &&
                                                        std::find(out.begin(), out.end(), *t) == out.end())
                 out.emplace_back(*t);

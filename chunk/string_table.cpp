@@ -183,7 +183,8 @@ bool holdsStrings(std::string_view section) {
     return std::any_of(kFields.begin(), kFields.end(), [&](const StringField& f) { return f.section == section; });
 }
 
-std::vector<StringRef> stringRefs(std::string_view section, std::span<const uint8_t> view) {
+std::vector<StringRef> stringRefs(std::string_view section, std::span<const uint8_t> view,
+                                  std::optional<StringKind> only) {
     std::vector<const StringField*> rows;
     uint32_t slots = 0;
     bool actions = false;
@@ -204,7 +205,7 @@ std::vector<StringRef> stringRefs(std::string_view section, std::span<const uint
                 break;
             for (const StringField* f : rows) {
                 const uint64_t at = f->at + uint64_t{i} * f->stride + f->field;
-                if (i >= f->count || at + f->width > record)
+                if (i >= f->count || at + f->width > record || (only && f->kind != *only))
                     continue;
                 if ((f->actions && (type >= 64 || !(f->actions >> type & 1))) || (f->useDefault && base[i] != 0))
                     continue;

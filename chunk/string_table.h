@@ -88,7 +88,9 @@ struct StringRef {
 };
 
 // The string numbers a section's view holds, in order; 0 ("no string") left out.
-std::vector<StringRef> stringRefs(std::string_view section, std::span<const uint8_t> view);
+// `only`: the references of that kind alone.
+std::vector<StringRef> stringRefs(std::string_view section, std::span<const uint8_t> view,
+                                  std::optional<StringKind> only = std::nullopt);
 // Where a reference is, for people: "trigger 12, action 3: display text".
 std::string place(const StringRef& ref);
 
