@@ -121,6 +121,7 @@ Bytes flipLast(Bytes b) { b.back() ^= 0x5A; return b; }
 
 using Placements = std::vector<archive::Placement>;
 enum class Key { Plain, Encrypted, Adjusted };
+void PrintTo(Key k, std::ostream* os) { *os << (k == Key::Plain ? "Plain" : k == Key::Encrypted ? "Encrypted" : "AdjustedKey"); }
 using Style = std::tuple<Codec, Key, uint16_t /*sector shift*/, uint32_t /*header offset*/>;
 class CleanMap : public ::testing::TestWithParam<Style> {};
 std::string styleName(const ::testing::TestParamInfo<Style>& info) {

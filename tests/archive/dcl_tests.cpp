@@ -32,6 +32,7 @@ struct Sample {
     std::string name;
     Bytes data;
 };
+void PrintTo(const Sample& s, std::ostream* os) { *os << s.name << " (" << s.data.size() << " bytes)"; }
 
 class Codecs : public ::testing::TestWithParam<Sample> {};
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <span>
 #include <string>
 #include <vector>
@@ -38,6 +39,10 @@ Bytes stormImplode(std::span<const uint8_t> data);
 Bytes stormExplode(std::span<const uint8_t> stream, size_t room);
 
 enum class Codec { None, Implode, Zlib, Pkware };
+inline void PrintTo(Codec c, std::ostream* os) {
+    const char* const names[] = {"None", "Implode", "Zlib", "Pkware"};
+    *os << names[static_cast<int>(c)];
+}
 struct MapOptions {
     Codec codec = Codec::Zlib;
     bool encrypted = false, adjustedKey = false; // adjustedKey needs encrypted
