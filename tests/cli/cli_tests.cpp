@@ -19,7 +19,8 @@ TEST(Cli, CommandsPrintTheirStepsAndExitWithTheirStatus) {
     const std::string a = utf8("a.scm"), b = utf8("[8]투혼 1.3.scx"), w = utf8("작업 w");
     const std::string gone = utf8("gone 투혼.scm"), error = "graftwell-cli: error: ";
     makeMap(platform::fromUtf8(a), makeChunk({{"DIM ", {8, 0, 8, 0}}, {"TILE", Bytes(10, 1)}, {"MTXM", Bytes(10, 2)}}));
-    makeMap(platform::fromUtf8(b), makeChunk({{"DIM ", {9, 0, 8, 0}}, {"MTXM", Bytes(4, 3)}, {"TILE", Bytes(6, 4)}}));
+    makeMap(platform::fromUtf8(b), makeChunk({{"DIM ", {9, 0, 8, 0}}, {"MTXM", Bytes(4, 3)}, {"TILE", Bytes(6, 4)},
+                                              {"STR ", table({"Hi \xED\x88\xAC"})}, {"SPRP", {1, 0, 0, 0}}}));
     Strings spliced = kCopySteps;
     spliced.insert(spliced.end(), kSaveSteps.begin(), kSaveSteps.end());
     const struct { Strings args; int status; Strings out; std::string err; } cases[] = {
@@ -34,6 +35,8 @@ TEST(Cli, CommandsPrintTheirStepsAndExitWithTheirStatus) {
          error + "gone 투혼.scm: file not found"},
         {{"sections", a}, 0, {"DIM \t5\t4\tused", "TILE\t17\t10\tused", "MTXM\t35\t10\tused"}, ""},
         {{"sections", gone}, 1, {}, error + gone + ": file not found\n"},
+        {{"strings", b, "--section", "SPRP"}, 0, {"SPRP\tscenario name\t1\t\"Hi \\xED\\x88\\xAC\""}, ""},
+        {{"strings", b, "--section", "TILE"}, 1, {}, "holds no string numbers"},
         {{"copy", a, b, "--section", "MTXM", "--force", "--work-dir", w}, 0, kCopySteps, "warning: Copying \"MTXM\""},
         {{"save", a, "--work-dir", w}, 0, kSaveSteps, ""},
         {{"splice", a, b, "--force", "--work-dir", w}, 0, spliced, "graftwell-cli: warning: Copying \"TILE\""},
