@@ -160,20 +160,32 @@ bool terrainWithoutMtxm(const CopyRequest& req) {
 
 void copySteps(FrontEnd& fe, const WorkPlace& work, const CopyRequest& req) {
     fe.setStatus("Copying maps...");
-    // Save later checks the map against this stamp; the copy must match it,
-    // or the map changed while it was being copied.
-    // The version of exactly what the copy holds: Save later finds the map the same
+    // The version of exactly what each copy holds: Save later finds the map the same
     // version, or refuses (also when the map changed while it was being copied).
-    fileops::Stamp stamp;
+    fileops::Stamp stamp, spliceStamp;
     aboutMap(req.edit, {}, [&] { stamp = fileops::copyHashing(req.edit, work.editCopy()); });
-    aboutMap(req.splice, {}, [&] { fileops::copyFile(req.splice, work.spliceCopy()); });
+    aboutMap(req.splice, {}, [&] { spliceStamp = fileops::copyHashing(req.splice, work.spliceCopy()); });
     fe.yield();
 
     fe.setStatus("Extracting scenario.chk...");
-    aboutMap(req.edit, {work.editCopy()}, [&] { archive::extract(work.editCopy(), kChunkMember, work.folder()); });
-    platform::replace(work.extracted(), work.firstChunk());
-    aboutMap(req.splice, {work.spliceCopy()}, [&] { archive::extract(work.spliceCopy(), kChunkMember, work.folder()); });
-    platform::replace(work.extracted(), work.secondChunk());
+    // A chunk file the last run extracted from the same version of a map is taken
+    // over: trying one section after another from the same maps decodes each once.
+    const std::optional<Record> last = readRecord(work.previous() / work.record().filename());
+    const auto takeOver = [&](bool same, const fs::path& file) {
+        const fs::path kept = work.previous() / file.filename();
+        if (!same || !isFile(kept)) return false;
+        platform::replace(kept, file);
+        return true;
+    };
+    if (!takeOver(last && last->copied == Version{stamp.size, stamp.hash}, work.firstChunk())) {
+        aboutMap(req.edit, {work.editCopy()}, [&] { archive::extract(work.editCopy(), kChunkMember, work.folder()); });
+        platform::replace(work.extracted(), work.firstChunk());
+    }
+    if (!takeOver(last && last->spliceCopied == Version{spliceStamp.size, spliceStamp.hash}, work.secondChunk())) {
+        aboutMap(req.splice, {work.spliceCopy()},
+                 [&] { archive::extract(work.spliceCopy(), kChunkMember, work.folder()); });
+        platform::replace(work.extracted(), work.secondChunk());
+    }
     fe.yield();
 
     // Several names are copied in turn, each into the result of the one before.
@@ -195,6 +207,7 @@ void copySteps(FrontEnd& fe, const WorkPlace& work, const CopyRequest& req) {
     r.spliceKey = mapKey(req.splice);
     r.sections = req.nameBytes();
     r.copied = {stamp.size, stamp.hash};
+    r.spliceCopied = {spliceStamp.size, spliceStamp.hash};
     {
         const fileops::MappedFile made(work.tempChunk()), first(work.firstChunk());
         r.chunk = {made.bytes().size(), fileops::hashBytes(made.bytes())};

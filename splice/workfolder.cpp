@@ -193,7 +193,7 @@ Version versionOf(const fs::path& file) {
 
 namespace {
 
-constexpr std::string_view kRecordMagic = "graftwell-record 6", kUndoMagic = "graftwell-undo 1";
+constexpr std::string_view kRecordMagic = "graftwell-record 7", kUndoMagic = "graftwell-undo 1";
 
 void writeText(const fs::path& path, const std::string& s) {
     // A record lost with a crash of the machine leaves a Copy Section to redo or a
@@ -225,14 +225,16 @@ void writeRecord(const WorkPlace& place, const Record& r) {
     std::ostringstream out;
     out << kRecordMagic << '\n' << r.map << '\n' << r.spliceMap << '\n' << r.spliceKey << '\n' << r.sections.size();
     for (const auto& n : r.sections) out << ' ' << hexOf(n);
-    out << '\n' << r.copied.size << ' ' << r.copied.hash << '\n' << r.chunk.size << ' ' << r.chunk.hash << '\n'
-        << (r.holdsChunk ? 1 : 0) << '\n' << r.sounds.size() << '\n';
+    out << '\n' << r.copied.size << ' ' << r.copied.hash << '\n' << r.spliceCopied.size << ' ' << r.spliceCopied.hash
+        << '\n' << r.chunk.size << ' ' << r.chunk.hash << '\n' << (r.holdsChunk ? 1 : 0) << '\n' << r.sounds.size() << '\n';
     for (const auto& sound : r.sounds) out << hexOf(sound.name) << ' ' << sound.file.size << ' ' << sound.file.hash << '\n';
     writeText(place.record(), out.str());
 }
 
-std::optional<Record> readRecord(const WorkPlace& place) {
-    std::ifstream in(place.record());
+std::optional<Record> readRecord(const WorkPlace& place) { return readRecord(place.record()); }
+
+std::optional<Record> readRecord(const fs::path& file) {
+    std::ifstream in(file);
     std::string magic;
     Record r;
     if (!std::getline(in, magic) || magic != kRecordMagic) return std::nullopt;
@@ -248,7 +250,8 @@ std::optional<Record> readRecord(const WorkPlace& place) {
         r.sections.push_back(*name);
     }
     int holds = 0;
-    in >> r.copied.size >> r.copied.hash >> r.chunk.size >> r.chunk.hash >> holds;
+    in >> r.copied.size >> r.copied.hash >> r.spliceCopied.size >> r.spliceCopied.hash >> r.chunk.size >> r.chunk.hash >>
+        holds;
     size_t sounds = 0;
     in >> sounds;
     for (size_t i = 0; i < sounds && i < 4096 && in; ++i) {

@@ -94,6 +94,7 @@ struct Record {
     std::string spliceKey;             // the map to splice's identity (see placeOf)
     std::vector<std::string> sections; // as stored
     Version copied;                    // the map as Copy Section copied it
+    Version spliceCopied;              // the map to splice as Copy Section copied it
     Version chunk;                     // the temporary chunk file it made
     // Whether that map already holds the temporary chunk file, so that Save need
     // not decode the map again to find out.
@@ -110,6 +111,7 @@ struct Record {
 void writeRecord(const WorkPlace& place, const Record& r);
 // Nothing when there is none, or it is of another version or damaged.
 std::optional<Record> readRecord(const WorkPlace& place);
+std::optional<Record> readRecord(const std::filesystem::path& file);
 
 // Which map the kept undo copy is of, and its versions before and after that Save.
 struct UndoRecord {

@@ -101,6 +101,21 @@ TEST_F(Procedures, SeveralNamesAreCopiedInOneRun) {
     EXPECT_EQ(splice::copySection(fe, work).error, "section \"STR \" is named twice");
 }
 
+// A chunk file the last Copy Section extracted from the same version of a map is taken over, and one from another
+// version is not: the copy reads the map as it is now.
+TEST_F(Procedures, CopySectionTakesOverChunkFilesOfTheSameMapsOnly) {
+    ASSERT_TRUE(splice::copySection(fe, work));
+    const platform::FileId first = platform::fileId(place().firstChunk()), second = platform::fileId(place().secondChunk());
+    fe.sections = {"MTXM"};
+    ASSERT_TRUE(splice::copySection(fe, work));
+    EXPECT_TRUE(platform::fileId(place().firstChunk()) == first && platform::fileId(place().secondChunk()) == second);
+    EXPECT_EQ(readAll(place().tempChunk()), replaced({"MTXM"}));
+    edit[5].second = Bytes(5, 9);
+    makeMap(fe.edit, makeChunk(edit));
+    ASSERT_TRUE(splice::copySection(fe, work));
+    EXPECT_EQ(readAll(place().tempChunk()), replaced({"MTXM"}));
+}
+
 // Cleaning up sets the run's files aside; what the last Save keeps for undo stays, as does any file not of ours.
 // They come back with the record last: a restore cut short leaves no record describing files that are not there,
 // and Save then refuses instead of writing a mixture.
