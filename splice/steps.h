@@ -27,7 +27,6 @@ public:
 // name the folder.
 Result run(FrontEnd& fe, const WorkFolder& work, std::string_view what, const std::function<void()>& body,
            bool lastLineMine = false);
-// (In splice.h: failedLine.)
 
 // Runs `f`; an error it raises about the map, or about one of its working copies,
 // names the map by its file name instead.
