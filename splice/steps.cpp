@@ -21,17 +21,6 @@ bool relabel(std::string& what, const std::string& from, const std::string& to) 
     return true;
 }
 
-std::string describe(const std::exception& e) {
-    if (const auto* fe = dynamic_cast<const fs::filesystem_error*>(&e)) {
-        // what() reads "filesystem error: <operation>: <reason> [path]"; lead with the path.
-        std::string what = fe->what();
-        if (const auto colon = what.find(": "); colon != std::string::npos) what = what.substr(colon + 2);
-        if (const auto bracket = what.rfind(" ["); bracket != std::string::npos) what.resize(bracket);
-        return fe->path1().empty() ? what : text(fe->path1()) + ": " + what;
-    }
-    return e.what();
-}
-
 } // namespace
 
 std::string failedLine(std::string_view what, std::string_view error) {
@@ -58,7 +47,7 @@ Result run(FrontEnd& fe, const WorkFolder& work, std::string_view what, const st
     } catch (const std::bad_alloc&) {
         r = {false, "out of memory"};
     } catch (const std::exception& e) {
-        r = {false, describe(e)};
+        r = {false, e.what()};
     }
     // A working file means nothing to the user; the folder it is in does.
     const std::string folder = text(work.folder());
@@ -76,7 +65,7 @@ void aboutMap(const fs::path& map, std::initializer_list<fs::path> copies, const
     } catch (const Refusal&) {
         throw;
     } catch (const std::exception& e) {
-        std::string what = describe(e);
+        std::string what = e.what();
         bool named = relabel(what, text(map), mapName(map));
         for (const fs::path& c : copies) named = named || relabel(what, text(c), mapName(map));
         if (!named) throw;
