@@ -199,7 +199,7 @@ void copySteps(FrontEnd& fe, const WorkPlace& work, const CopyRequest& req) {
     }
     CarryOutcome carried = req.carry ? carryStep(fe, work, req) : CarryOutcome{};
     std::vector<std::string>& notes = carried.notes;
-    if (terrainWithoutMtxm(req)) notes.push_back("Note: the game draws \"MTXM\", which was not copied.");
+    if (terrainWithoutMtxm(req)) notes.emplace_back("Note: the game draws \"MTXM\", which was not copied.");
 
     Record r;
     r.map = req.editShown;

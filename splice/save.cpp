@@ -82,15 +82,15 @@ Result save(FrontEnd& fe, const WorkFolder& work, Hold& hold) {
         const bool copyAsCopied = versionOf(place.editCopy()) == r->copied;
         if (!(now == r->copied) && !(now == versionOf(place.editCopy())))
             throw Refusal(name + ": the map has changed on disk since Copy Section" + again);
+        const std::string changed = name + ": the working files of its Copy Section have changed since" + again;
         const fileops::MappedFile made(place.tempChunk());
-        if (!(Version{made.bytes().size(), fileops::hashBytes(made.bytes())} == r->chunk))
-            throw Refusal(name + ": the working files of its Copy Section have changed since" + again);
+        if (!(Version{made.bytes().size(), fileops::hashBytes(made.bytes())} == r->chunk)) throw Refusal(changed);
         // The sound files that go with the copy, as their archive stored them.
         std::vector<archive::StoredMember> sounds;
         for (size_t k = 0; k < r->sounds.size(); ++k) {
             const fs::path file = place.soundFile(k + 1);
             if (!isFile(file) || !(versionOf(file) == r->sounds[k].file))
-                throw Refusal(name + ": the working files of its Copy Section have changed since" + again);
+                throw Refusal(changed);
             sounds.push_back(archive::readStoredFile(file));
         }
         // Saves killed before their rename left their files beside the map.

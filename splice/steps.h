@@ -45,7 +45,7 @@ std::filesystem::path chosenMap(const std::string& path, const char* which);
 
 // Keeps the map as it is before Save replaces it with the working copy, refusing
 // when it is no longer the version `before` that Save checked.
-void keepForUndo(const WorkPlace& place, const std::filesystem::path& map, const Version& before);
+void keepForUndo(const WorkPlace& work, const std::filesystem::path& map, const Version& before);
 
 // Refuses, naming the file, a map that this process cannot replace.
 void checkWritable(const std::filesystem::path& map, const std::string& name);
