@@ -10,8 +10,6 @@
 using namespace fixtures;
 namespace layout = ui::layout;
 
-Q_DECLARE_METATYPE(std::vector<int>)
-
 // One pixel a character: lines, rooms and cuts read off as counts.
 static int chars(std::string_view s) {
     return static_cast<int>(
@@ -104,7 +102,6 @@ private slots:
         pick(w.btnMapSplice, "big.scx");
         const QString open = "Open|%1|StarCraft/Brood War Scenarios (*.scm *.scx);;All Files (*)";
         QCOMPARE(opened, QStringList({open.arg(""), open.arg(at("edit.scx")), open.arg(at("edit.scx"))}));
-        QCOMPARE(w.mapSplicePath(), (dir / "big.scx").string());
         QVERIFY(w.status() == "Loaded " + at("big.scx") && w.lblStatus->textFormat() == Qt::PlainText);
         click(w.btnCopy, {kCopySteps[0], kCopySteps[1], kCopySteps[2], "Copy Section cancelled."});
         click(w.btnSave, first(kSaveSteps, 1), "run Copy Section first");
@@ -143,7 +140,6 @@ private slots:
         QCOMPARE(archive::readMember(dir / "edit.scx", kChunkName), saved);
         const qsizetype boxes = (undo(), errors.size());
         QVERIFY(undo().last() == "Nothing to undo." && errors.size() == boxes);
-        QVERIFY(w.lblStatus->toolTip().contains("Ctrl+Z"));
     }
 
     // Typing in the section box offers the names either map holds that begin with the name being typed,
@@ -208,16 +204,16 @@ private slots:
         QVERIFY(w.lblMapEdit->toolTip() == map && w.mapEditPath() == map.toStdString());
         fitsItsLines(w.lblStatus, {table.textRoom(table["lblStatus"])});
         QVERIFY(w.lblStatus->text().startsWith("Loaded ") && w.lblStatus->text().endsWith(name));
-        QVERIFY(w.status() == "Loaded " + map && w.lblStatus->toolTip().startsWith(w.status() + "\n\n"));
+        QVERIFY(w.status() == "Loaded " + map && w.lblStatus->toolTip().startsWith(w.status() + "\n\nCtrl+Z"));
     }
 
     // fitPath laid out with one pixel a character: lines broken after separators, folders from the middle
     // given up first, a file name cut in its middle only when no line holds it.
     void fitPathShortensTheMiddle_data() {
         QTest::addColumn<QString>("path");
-        QTest::addColumn<std::vector<int>>("rooms");
+        QTest::addColumn<QList<int>>("rooms");
         QTest::addColumn<QString>("shown");
-        const auto row = [](const char* name, QString path, std::vector<int> rooms, QString shown) {
+        const auto row = [](const char* name, QString path, QList<int> rooms, QString shown) {
             QTest::newRow(name) << path << rooms << shown;
         };
         row("fits", "C:\\maps\\a.scx", {20}, "C:\\maps\\a.scx");
@@ -231,7 +227,7 @@ private slots:
     }
     void fitPathShortensTheMiddle() {
         QFETCH(QString, path);
-        QFETCH(std::vector<int>, rooms);
+        QFETCH(QList<int>, rooms);
         QFETCH(QString, shown);
         QStringList got;
         for (const std::string& l : layout::fitPath(path.toStdString(), rooms, chars)) got << QString::fromStdString(l);

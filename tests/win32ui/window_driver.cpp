@@ -116,18 +116,16 @@ bool shows(const std::wstring& text, const std::filesystem::path& path) {
            (text.find(L'\u2026') != std::wstring::npos && text.ends_with(L"\\" + path.filename().wstring()));
 }
 
-void pressKeys(std::initializer_list<std::pair<WORD, bool>> keys) {
-    std::vector<INPUT> in;
-    for (const auto& [key, down] : keys) {
-        INPUT& i = in.emplace_back();
-        i.type = INPUT_KEYBOARD;
-        i.ki.wVk = key;
-        i.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+// The keys pressed in turn, then let go in reverse.
+void pressKeys(std::initializer_list<WORD> keys) {
+    std::vector<INPUT> in(2 * keys.size());
+    for (size_t i = 0; i < in.size(); ++i) {
+        in[i].type = INPUT_KEYBOARD;
+        in[i].ki.wVk = keys.begin()[std::min(i, in.size() - 1 - i)];
+        in[i].ki.dwFlags = i < keys.size() ? 0 : KEYEVENTF_KEYUP;
     }
     SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
 }
-
-void ctrlZ() { pressKeys({{VK_CONTROL, true}, {'Z', true}, {'Z', false}, {VK_CONTROL, false}}); }
 
 void mouse(DWORD flags, POINT at = {}) {
     INPUT i{};
@@ -320,7 +318,7 @@ int main(int argc, char** argv) {
         PostMessageW(w["btnAbout"], BM_CLICK, 0, 0);
         const Window about{waitFor([&] {
                                const HWND a = FindWindowW(nullptr, L"About Graftwell 1.0 BETA");
-                               return a && IsWindowVisible(a) && !IsWindowEnabled(w.hwnd) ? a : nullptr;
+                               return IsWindowVisible(a) && !IsWindowEnabled(w.hwnd) ? a : nullptr;
                            }),
                            layout::aboutWindow()};
         check(about.hwnd != nullptr, "About opens over a disabled main window");
@@ -340,7 +338,7 @@ int main(int argc, char** argv) {
         SetForegroundWindow(w.hwnd);
         SetFocus(w["txtSection"]);
         SendMessageW(w["txtSection"], EM_SETSEL, 0, -1);
-        pressKeys({{key, true}, {key, false}});
+        pressKeys({key});
         const HWND list = GetDlgItem(w.hwnd, ui::win32::kCompletionListId);
         return waitFor([&] { return IsWindowVisible(list); }, 5) ? list : nullptr;
     };
@@ -356,11 +354,11 @@ int main(int argc, char** argv) {
     const int colours = screenColours(list);
     check(colours > 2, "the list is drawn on the screen as a list, not one solid colour",
           std::to_wstring(colours) + L" colours");
-    ctrlZ();
+    pressKeys({VK_CONTROL, 'Z'});
     check(waitFor([&] { return textOf(w["txtSection"]) == L"TILE"; }, 5) &&
               textOf(w["lblStatus"]) == L"Save successful!",
           "Ctrl+Z undoes the typing, not the Save", textOf(w["txtSection"]));
-    ctrlZ();
+    pressKeys({VK_CONTROL, 'Z'});
     const std::wstring undone = waitForStatus(w, [](const std::wstring& s) { return s == L"Undo successful!"; });
     check(undone == L"Undo successful!" && readAll(edit) == before, "Ctrl+Z then undoes the Save", undone);
 
