@@ -1,8 +1,6 @@
-// Drives graftwell.exe as a user would, through window messages, typed keys and
-// the mouse: it finds the window and its controls by the layout table's ids,
-// picks a map through the real open dialog by typing its path and drags the
-// other one in, runs Copy Section and Save, opens and closes About, completes
-// the section box from its list and undoes the Save with Ctrl+Z.
+// Drives graftwell.exe as a user would, through window messages, typed keys and the mouse, finding its
+// controls by the layout table's ids: a map picked in the real open dialog, the other dragged in, Copy
+// Section, Save, About, the section box's completions and Ctrl+Z.
 // Usage: window_driver GRAFTWELL.EXE
 #include "archive.h"
 #include "fixtures.h"
@@ -12,12 +10,10 @@
 #include <shlobj.h> // DROPFILES
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <set>
 #include <thread>
 
 using namespace fixtures;
@@ -47,58 +43,55 @@ auto waitFor(F ready, int seconds = 30) {
     }
 }
 
+// The first window `match` takes, given its class: a top-level one without `parent`, else one inside it.
+using Match = std::function<bool(HWND, std::wstring_view)>;
+HWND findWindow(HWND parent, const Match& match) {
+    struct Search { const Match& match; HWND found; } s{match, nullptr};
+    const WNDENUMPROC each = [](HWND w, LPARAM p) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(p);
+        wchar_t cls[32] = {};
+        GetClassNameW(w, cls, 32);
+        if (s->match(w, cls)) s->found = w;
+        return !s->found;
+    };
+    if (parent)
+        EnumChildWindows(parent, each, reinterpret_cast<LPARAM>(&s));
+    else
+        EnumWindows(each, reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
 // A visible dialog (an open-file dialog, a message box) owned by `owner`.
 HWND ownedDialog(HWND owner) {
-    struct Search { HWND owner, found; } s{owner, nullptr};
-    EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            wchar_t cls[16] = {};
-            GetClassNameW(w, cls, 16);
-            if (IsWindowVisible(w) && GetWindow(w, GW_OWNER) == s->owner && std::wstring_view(cls) == L"#32770")
-                s->found = w;
-            return s->found ? FALSE : TRUE;
-        },
-        reinterpret_cast<LPARAM>(&s));
-    return s.found;
+    return findWindow(nullptr, [&](HWND w, std::wstring_view cls) {
+        return IsWindowVisible(w) && GetWindow(w, GW_OWNER) == owner && cls == L"#32770";
+    });
 }
 
-// A window of that class and id anywhere inside `parent`.
 HWND descendant(HWND parent, int id, std::wstring_view cls) {
-    struct Search { int id; std::wstring_view cls; HWND found; } s{id, cls, nullptr};
-    EnumChildWindows(
-        parent,
-        [](HWND w, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            wchar_t name[32] = {};
-            GetClassNameW(w, name, 32);
-            if (GetDlgCtrlID(w) == s->id && s->cls == name) s->found = w;
-            return s->found ? FALSE : TRUE;
-        },
-        reinterpret_cast<LPARAM>(&s));
-    return s.found;
+    return findWindow(parent, [&](HWND w, std::wstring_view c) { return GetDlgCtrlID(w) == id && c == cls; });
 }
 
-std::wstring sizeText(SIZE s) { return std::to_wstring(s.cx) + L" x " + std::to_wstring(s.cy); }
-
-SIZE clientSize(HWND w) {
+std::wstring clientSize(HWND w) {
     RECT r{};
     GetClientRect(w, &r);
-    return {r.right, r.bottom};
+    return std::to_wstring(r.right) + L" x " + std::to_wstring(r.bottom);
 }
 
 struct Window {
     HWND hwnd;
     const layout::Window& table;
+    DWORD thread = 0; // the program's window thread
     HWND operator[](std::string_view name) const { return ui::win32::item(hwnd, table, table[name]); }
+    // The control gets the keyboard focus back within a few seconds.
+    bool focusOn(std::string_view name) const {
+        return waitFor([&] {
+            GUITHREADINFO info{};
+            info.cbSize = sizeof info;
+            return GetGUIThreadInfo(thread, &info) && info.hwndFocus == (*this)[name];
+        }, 5);
+    }
 };
-
-// The control that has the keyboard focus in the program's window thread.
-HWND focusOf(DWORD thread) {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
-    return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
-}
 
 // Status lines until one `done` accepts, or the message box that stopped the procedure.
 std::wstring waitForStatus(const Window& w, const std::function<bool(const std::wstring&)>& done) {
@@ -110,14 +103,10 @@ std::wstring waitForStatus(const Window& w, const std::function<bool(const std::
     });
     return box.empty() ? textOf(w["lblStatus"]) : box;
 }
-std::wstring waitForStatus(const Window& w, const std::wstring& last) {
-    return waitForStatus(w, [&](const std::wstring& s) { return s == last; });
-}
 
 // A path label's or status line's text as one line.
 std::wstring unbroken(std::wstring text) {
-    std::erase(text, L'\r');
-    std::erase(text, L'\n');
+    std::erase_if(text, [](wchar_t c) { return c == L'\r' || c == L'\n'; });
     return text;
 }
 
@@ -127,26 +116,16 @@ bool shows(const std::wstring& text, const std::filesystem::path& path) {
            (text.find(L'\u2026') != std::wstring::npos && text.ends_with(L"\\" + path.filename().wstring()));
 }
 
-// The status line names a map picked, on its one line.
-bool namesMap(const std::wstring& status, const std::filesystem::path& map) {
-    const std::wstring loaded = wide(layout::kLoaded);
-    return status.starts_with(loaded) && status.find(L'\n') == std::wstring::npos &&
-           shows(status.substr(loaded.size()), map);
-}
-
-void pressKeys(std::initializer_list<std::pair<WORD, bool>> keys) {
-    std::vector<INPUT> in;
-    for (const auto& [key, down] : keys) {
-        INPUT i{};
-        i.type = INPUT_KEYBOARD;
-        i.ki.wVk = key;
-        i.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
-        in.push_back(i);
+// The keys pressed in turn, then let go in reverse.
+void pressKeys(std::initializer_list<WORD> keys) {
+    std::vector<INPUT> in(2 * keys.size());
+    for (size_t i = 0; i < in.size(); ++i) {
+        in[i].type = INPUT_KEYBOARD;
+        in[i].ki.wVk = keys.begin()[std::min(i, in.size() - 1 - i)];
+        in[i].ki.dwFlags = i < keys.size() ? 0 : KEYEVENTF_KEYUP;
     }
     SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
 }
-
-void ctrlZ() { pressKeys({{VK_CONTROL, true}, {'Z', true}, {'Z', false}, {VK_CONTROL, false}}); }
 
 void mouse(DWORD flags, POINT at = {}) {
     INPUT i{};
@@ -157,64 +136,31 @@ void mouse(DWORD flags, POINT at = {}) {
     SendInput(1, &i, sizeof i);
 }
 
-// Browse, the path typed into the dialog's file name box, Open; the focus is back on Browse.
-void pick(const Window& w, DWORD thread, const char* browse, const std::filesystem::path& map,
-          const std::wstring& startsAt) {
-    SetFocus(w[browse]);
-    PostMessageW(w[browse], BM_CLICK, 0, 0);
-    const HWND dialog = waitFor([&] { return ownedDialog(w.hwnd); });
-    check(dialog && textOf(dialog) == wide(layout::kOpenTitle), std::string(browse) + " opens the dialog \"Open\"",
-          dialog ? textOf(dialog) : L"no dialog");
-    if (!dialog) return;
-    // The file name box: cmb13's edit in the explorer-style dialog, edt1 in the older one.
-    HWND name = descendant(dialog, 0x47C, L"Edit");
-    if (!name) name = descendant(dialog, 0x480, L"Edit");
-    if (!startsAt.empty())
-        check(textOf(name).ends_with(startsAt), "the dialog starts from the file picked last", textOf(name));
-    SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(map.wstring().c_str()));
-    PostMessageW(descendant(dialog, IDOK, L"Button"), BM_CLICK, 0, 0); // "Open"
-    check(waitFor([&] { return !IsWindow(dialog); }), "Open closes the dialog");
-    const std::wstring got = waitForStatus(w, [&](const std::wstring& s) { return namesMap(s, map); });
-    check(namesMap(got, map), "the status line names the map picked, on one line", got);
-    check(waitFor([&] { return focusOf(thread) == w[browse]; }, 5), "the focus is back on Browse after the dialog");
-}
-
-// A note may follow the last line ("Done! Note: ...").
-void click(const Window& w, const char* button, const std::string& last) {
-    PostMessageW(w[button], BM_CLICK, 0, 0);
-    const std::wstring got = waitForStatus(w, [&](const std::wstring& s) { return s.starts_with(wide(last)); });
-    check(got.starts_with(wide(last)), std::string(button) + " ends with \"" + last + "\"", got);
-}
-
-// The distinct colours of a screen rectangle as the X server shows it, which is
-// what the user sees (Wine's own copy of a window can differ): xwd's picture of
-// the root window, cut by netpbm. Wine starts Unix programs too; through the
-// shell they hold no Windows handles. Empty when the picture cannot be had.
-std::set<std::array<uint8_t, 3>> screenColours(const RECT& r) {
-    const std::string ppm = "/tmp/graftwell-window-" + std::to_string(GetCurrentProcessId()) + ".ppm";
-    std::wstring command = wide("sh -c \"xwd -root -silent | xwdtopnm | pnmdepth 255 | pnmcut " +
-                                std::to_string(r.left) + " " + std::to_string(r.top) + " " +
-                                std::to_string(r.right - r.left) + " " + std::to_string(r.bottom - r.top) + " >" +
-                                ppm + ".part 2>/dev/null && mv " + ppm + ".part " + ppm + "\" </dev/null");
+// The number of colours a window shows on the screen as the X server draws it,
+// which is what the user sees (Wine's own copy of a window can differ): xwd's
+// picture of the root window, cut and counted by netpbm. Wine starts Unix
+// programs too; through the shell they hold no Windows handles. 0 when the
+// picture cannot be had.
+int screenColours(HWND window) {
+    RECT r{};
+    GetWindowRect(window, &r);
+    const std::string out = "/tmp/graftwell-window-" + std::to_string(GetCurrentProcessId()) + ".txt";
+    std::wstring command = wide("sh -c \"xwd -root -silent | xwdtopnm | pnmcut " + std::to_string(r.left) + " " +
+                                std::to_string(r.top) + " " + std::to_string(r.right - r.left) + " " +
+                                std::to_string(r.bottom - r.top) + " | ppmhist -noheader | wc -l >" + out +
+                                ".part 2>/dev/null && mv " + out + ".part " + out + "\" </dev/null");
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     if (!CreateProcessW(L"Z:\\bin\\sh", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return {};
+        return 0;
     CloseHandle(pi.hProcess); // Wine cannot wait for a Unix process: the file comes whole, by its rename
     CloseHandle(pi.hThread);
-    const std::filesystem::path file = L"Z:" + wide(ppm);
-    if (!waitFor([&] { return std::filesystem::exists(file); }, 10)) return {};
-    const Bytes bytes = readAll(file);
+    const std::filesystem::path file = L"Z:" + wide(out);
+    if (!waitFor([&] { return std::filesystem::exists(file); }, 10)) return 0;
+    const Bytes count = readAll(file);
     std::filesystem::remove(file);
-    // "P6\nWIDTH HEIGHT\n255\n", then three bytes a pixel.
-    size_t at = 0;
-    for (int line = 0; line < 3 && at < bytes.size(); ++line)
-        at = static_cast<size_t>(std::find(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end(), '\n') -
-                                 bytes.begin()) + 1;
-    std::set<std::array<uint8_t, 3>> colours;
-    for (; at + 3 <= bytes.size(); at += 3) colours.insert({bytes[at], bytes[at + 1], bytes[at + 2]});
-    return colours;
+    return std::atoi(std::string(count.begin(), count.end()).c_str());
 }
 
 // An OLE drag source whose data names one file and answers the first request only.
@@ -222,19 +168,19 @@ struct DragOnce : IDropSource, IDataObject {
     std::wstring file;
     int asked = 0;
     explicit DragOnce(std::wstring f) : file(std::move(f)) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
+    STDMETHODIMP QueryInterface(REFIID id, void** out) override {
         *out = id == IID_IUnknown || id == IID_IDataObject ? static_cast<IDataObject*>(this)
                : id == IID_IDropSource                     ? static_cast<void*>(static_cast<IDropSource*>(this))
                                                            : nullptr;
         return *out ? S_OK : E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; } // on the stack for the whole drag
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL escape, DWORD keys) override {
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; } // on the stack for the whole drag
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP QueryContinueDrag(BOOL escape, DWORD keys) override {
         return escape ? DRAGDROP_S_CANCEL : keys & MK_LBUTTON ? S_OK : DRAGDROP_S_DROP;
     }
-    HRESULT STDMETHODCALLTYPE GiveFeedback(DWORD) override { return DRAGDROP_S_USEDEFAULTCURSORS; }
-    HRESULT STDMETHODCALLTYPE GetData(FORMATETC* f, STGMEDIUM* m) override {
+    STDMETHODIMP GiveFeedback(DWORD) override { return DRAGDROP_S_USEDEFAULTCURSORS; }
+    STDMETHODIMP GetData(FORMATETC* f, STGMEDIUM* m) override {
         if (QueryGetData(f) != S_OK) return DV_E_FORMATETC;
         if (asked++) return E_FAIL;
         const size_t bytes = sizeof(DROPFILES) + (file.size() + 2) * sizeof(wchar_t);
@@ -248,21 +194,16 @@ struct DragOnce : IDropSource, IDataObject {
         m->pUnkForRelease = nullptr;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* f) override {
+    STDMETHODIMP QueryGetData(FORMATETC* f) override {
         return f->cfFormat == CF_HDROP && (f->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
     }
-    HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override {
-        out->ptd = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override {
-        return OLE_E_ADVISENOTSUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
-    HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override { return out->ptd = nullptr, E_NOTIMPL; }
+    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHODIMP DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
 };
 
 // Drags `file` with the mouse from a window of the driver's own onto `target`,
@@ -275,23 +216,20 @@ int dragOnto(HWND target, const std::filesystem::path& file) {
     mouse(MOUSEEVENTF_LEFTDOWN, from);
     // The press must reach this thread's queue before the drag reads the button's state.
     waitFor([] {
-        MSG m;
-        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageW(&m);
-            if (m.message == WM_LBUTTONDOWN) return true;
-        }
+        for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);)
+            if (DispatchMessageW(&m), m.message == WM_LBUTTONDOWN) return true;
         return false;
     }, 5);
     RECT r{};
     GetWindowRect(target, &r);
+    const POINT to{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
     std::thread hand([&] {
         for (int step = 1; step <= 10; ++step) {
             Sleep(100);
-            mouse(0, {from.x + ((r.left + r.right) / 2 - from.x) * step / 10,
-                      from.y + ((r.top + r.bottom) / 2 - from.y) * step / 10});
+            mouse(0, {from.x + (to.x - from.x) * step / 10, from.y + (to.y - from.y) * step / 10});
         }
         Sleep(300);
-        mouse(MOUSEEVENTF_LEFTUP, {(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+        mouse(MOUSEEVENTF_LEFTUP, to);
     });
     DragOnce source(file.wstring());
     DWORD effect = 0;
@@ -315,8 +253,7 @@ int main(int argc, char** argv) {
         dir.path() / L"스타크래프트 유즈맵 모음집 2024년 여름 업데이트" / L"친구들이 보내준 지형 파일들";
     std::filesystem::create_directories(folder);
     const auto edit = folder / "edit map.scx", spliced = dir / "splice.scm";
-    const Bytes original = makeChunk({{"DIM ", {8, 0, 8, 0}}, {"TILE", pattern(128, 1)}, {"ISOM", {1}}});
-    makeMap(edit, original);
+    makeMap(edit, makeChunk({{"DIM ", {8, 0, 8, 0}}, {"TILE", pattern(128, 1)}, {"ISOM", {1}}}));
     makeMap(spliced, makeChunk({{"DIM ", {8, 0, 8, 0}}, {"TILE", pattern(128, 3)}, {"MTXM", {2}}}));
     const Bytes before = readAll(edit);
 
@@ -328,36 +265,52 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "window_driver: cannot start %s\n", argv[1]);
         return 1;
     }
-    const layout::Window& table = layout::mainWindow();
-    const Window w{waitFor([] { return FindWindowW(nullptr, L"Graftwell 1.0 BETA"); }), table};
+    const Window w{waitFor([] { return FindWindowW(nullptr, L"Graftwell 1.0 BETA"); }), layout::mainWindow(),
+                   pi.dwThreadId};
     check(w.hwnd != nullptr, "a window captioned \"Graftwell 1.0 BETA\" opens");
-    if (!w.hwnd) {
-        TerminateProcess(pi.hProcess, 1);
-        return 1;
-    }
+    if (!w.hwnd) return TerminateProcess(pi.hProcess, 1), 1;
     WaitForInputIdle(pi.hProcess, 10000);
-    const SIZE client = clientSize(w.hwnd);
-    check(client.cx == 274 && client.cy == 266, "its client area is 274 x 266", sizeText(client));
-    for (const layout::Control& c : table.controls)
+    const std::wstring client = clientSize(w.hwnd);
+    check(client == L"274 x 266", "its client area is 274 x 266", client);
+    for (const layout::Control& c : w.table.controls)
         if (c.kind != layout::Kind::Line && c.kind != layout::Kind::Frame)
             check(textOf(w[c.name]) == wide(c.text), std::string(c.name) + " shows its text", textOf(w[c.name]));
     AttachThreadInput(GetCurrentThreadId(), pi.dwThreadId, TRUE);
     SetForegroundWindow(w.hwnd);
 
-    pick(w, pi.dwThreadId, "btnMapEdit", edit, L"");
-    // The path label: the file name whole on its last line, folders given up for "…".
+    // Browse, the path typed into the dialog's file name box, Open; the focus is back on Browse.
+    SetFocus(w["btnMapEdit"]);
+    PostMessageW(w["btnMapEdit"], BM_CLICK, 0, 0);
+    const HWND dialog = waitFor([&] { return ownedDialog(w.hwnd); });
+    check(dialog && textOf(dialog) == wide(layout::kOpenTitle), "Browse opens the dialog \"Open\"", textOf(dialog));
+    // The file name box: cmb13's edit in the explorer-style dialog, edt1 in the older one.
+    const HWND name = descendant(dialog, 0x47C, L"Edit") ? descendant(dialog, 0x47C, L"Edit")
+                                                          : descendant(dialog, 0x480, L"Edit");
+    SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(edit.wstring().c_str()));
+    PostMessageW(descendant(dialog, IDOK, L"Button"), BM_CLICK, 0, 0); // "Open"
+    const std::wstring loaded = wide(layout::kLoaded);
+    const auto namesMap = [&](const std::wstring& s) {
+        return s.starts_with(loaded) && s.find(L'\n') == std::wstring::npos && shows(s.substr(loaded.size()), edit);
+    };
+    const std::wstring picked = waitForStatus(w, namesMap);
+    check(namesMap(picked), "the status line names the map picked, on one line", picked);
+    check(w.focusOn("btnMapEdit"), "the focus is back on Browse after the dialog");
+    // The path label: broken over its lines, the file name whole on the last, folders given up for "…" where
+    // the lines are too few (the scratch folder's length decides).
     const std::wstring shown = textOf(w["lblMapEdit"]);
-    check(std::ranges::count(shown, L'\n') <= 2 && shown != unbroken(shown) && shows(unbroken(shown), edit) &&
-              shown != edit.wstring(),
-          "the path label keeps the file name whole and shortens the folders", shown);
+    check(std::ranges::count(shown, L'\n') <= 2 && shown != unbroken(shown) && shows(unbroken(shown), edit),
+          "the path label keeps the file name whole, folders shortened where they do not fit", shown);
     check(dragOnto(w["lblMapSplice"], spliced) == 1 && unbroken(textOf(w["lblMapSplice"])) == spliced.wstring(),
-          "a map dragged from a source that answers once is picked for the row it lands on",
-          textOf(w["lblStatus"]));
+          "a map dragged from a source that answers once is picked for the row it lands on", textOf(w["lblStatus"]));
     SetForegroundWindow(w.hwnd);
-    click(w, "btnCopy", "Done!");
-    click(w, "btnSave", "Save successful!");
-    const Bytes saved = makeChunk({{"DIM ", {8, 0, 8, 0}}, {"TILE", pattern(128, 3)}, {"ISOM", {1}}});
-    check(archive::readMember(edit, kChunkName) == saved, "the map to edit holds the splice map's TILE");
+    for (const auto& [button, last] : {std::pair{"btnCopy", L"Done!"}, {"btnSave", L"Save successful!"}}) {
+        PostMessageW(w[button], BM_CLICK, 0, 0);
+        const std::wstring got = waitForStatus(w, [&](const std::wstring& s) { return s.starts_with(last); });
+        check(got.starts_with(last), std::string(button) + " ends with its last step", got); // a note may follow
+    }
+    check(archive::readMember(edit, kChunkName) ==
+              makeChunk({{"DIM ", {8, 0, 8, 0}}, {"TILE", pattern(128, 3)}, {"ISOM", {1}}}),
+          "the map to edit holds the splice map's TILE");
 
     // About is modal: the main window takes no input until it closes, by Enter or Escape.
     SetFocus(w["btnAbout"]);
@@ -365,20 +318,19 @@ int main(int argc, char** argv) {
         PostMessageW(w["btnAbout"], BM_CLICK, 0, 0);
         const Window about{waitFor([&] {
                                const HWND a = FindWindowW(nullptr, L"About Graftwell 1.0 BETA");
-                               return a && IsWindowVisible(a) && !IsWindowEnabled(w.hwnd) ? a : nullptr;
+                               return IsWindowVisible(a) && !IsWindowEnabled(w.hwnd) ? a : nullptr;
                            }),
                            layout::aboutWindow()};
         check(about.hwnd != nullptr, "About opens over a disabled main window");
         if (!about.hwnd) continue;
-        const SIZE size = clientSize(about.hwnd);
-        check(size.cx == 274 && size.cy == 149, "About's client area is 274 x 149, as the Qt window's", sizeText(size));
+        const std::wstring size = clientSize(about.hwnd);
+        check(size == L"274 x 149", "About's client area is 274 x 149, as the Qt window's", size);
         check(textOf(about["lblAbout_3"]) == wide("Version " + layout::productVersion() + " BETA"),
               "About shows the version", textOf(about["lblAbout_3"]));
         PostMessageW(about["Command1"], WM_KEYDOWN, key, 0);
         check(waitFor([&] { return !IsWindow(about.hwnd) && IsWindowEnabled(w.hwnd); }),
               key == VK_RETURN ? "Enter closes About" : "Escape closes About");
-        check(waitFor([&] { return focusOf(pi.dwThreadId) == w["btnAbout"]; }, 5),
-              "the focus is back on About after it closes");
+        check(w.focusOn("btnAbout"), "the focus is back on About after it closes");
     }
 
     // Typing in the section box lists the names either map holds and the terrain, drawn as a list.
@@ -386,10 +338,9 @@ int main(int argc, char** argv) {
         SetForegroundWindow(w.hwnd);
         SetFocus(w["txtSection"]);
         SendMessageW(w["txtSection"], EM_SETSEL, 0, -1);
-        pressKeys({{key, true}, {key, false}});
-        return waitFor([&] { return IsWindowVisible(GetDlgItem(w.hwnd, ui::win32::kCompletionListId)); }, 5)
-                   ? GetDlgItem(w.hwnd, ui::win32::kCompletionListId)
-                   : nullptr;
+        pressKeys({key});
+        const HWND list = GetDlgItem(w.hwnd, ui::win32::kCompletionListId);
+        return waitFor([&] { return IsWindowVisible(list); }, 5) ? list : nullptr;
     };
     const HWND list = type('M');
     std::wstring names;
@@ -399,27 +350,24 @@ int main(int argc, char** argv) {
         names += name + std::wstring(L";");
     }
     check(names == L"MTXM;MTXM TILE ISOM  (terrain);", "typing offers the maps' section names and the terrain", names);
-    RECT under{};
-    GetWindowRect(list, &under);
     Sleep(300); // one repaint
-    const auto colours = screenColours(under);
-    check(colours.size() > 2, "the list is drawn on the screen as a list, not one solid colour",
-          std::to_wstring(colours.size()) + L" colours");
-    ctrlZ();
+    const int colours = screenColours(list);
+    check(colours > 2, "the list is drawn on the screen as a list, not one solid colour",
+          std::to_wstring(colours) + L" colours");
+    pressKeys({VK_CONTROL, 'Z'});
     check(waitFor([&] { return textOf(w["txtSection"]) == L"TILE"; }, 5) &&
               textOf(w["lblStatus"]) == L"Save successful!",
           "Ctrl+Z undoes the typing, not the Save", textOf(w["txtSection"]));
-    ctrlZ();
-    const std::wstring undone = waitForStatus(w, L"Undo successful!");
+    pressKeys({VK_CONTROL, 'Z'});
+    const std::wstring undone = waitForStatus(w, [](const std::wstring& s) { return s == L"Undo successful!"; });
     check(undone == L"Undo successful!" && readAll(edit) == before, "Ctrl+Z then undoes the Save", undone);
 
     // A click on the terrain puts its three names in the box; a Copy Section that fails says so in one
     // status line, the box has the details, and the focus is back on the button pressed after it.
     if (const HWND again = type('M')) {
         RECT row{};
-        GetClientRect(again, &row);
-        const auto line = static_cast<LONG>(SendMessageW(again, LB_GETITEMHEIGHT, 0, 0));
-        POINT at{row.right / 2, line + line / 2};
+        SendMessageW(again, LB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&row));
+        POINT at{(row.left + row.right) / 2, (row.top + row.bottom) / 2};
         ClientToScreen(again, &at);
         mouse(MOUSEEVENTF_LEFTDOWN, at);
         mouse(MOUSEEVENTF_LEFTUP, at);
@@ -433,7 +381,7 @@ int main(int argc, char** argv) {
               status.find(L'\n') == std::wstring::npos,
           "a failed Copy Section says so in one status line and the details in a box", status + L" / " + box);
     PostMessageW(ownedDialog(w.hwnd), WM_COMMAND, IDOK, 0);
-    check(waitFor([&] { return !ownedDialog(w.hwnd) && focusOf(pi.dwThreadId) == w["btnCopy"]; }, 5),
+    check(waitFor([&] { return !ownedDialog(w.hwnd); }, 5) && w.focusOn("btnCopy"),
           "the focus is back on Copy Section after the message box");
 
     PostMessageW(w.hwnd, WM_CLOSE, 0, 0);
