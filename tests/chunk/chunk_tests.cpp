@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 
 #include <random>
+#include <set>
 
 using fixtures::Bytes;
 using model::Views;
