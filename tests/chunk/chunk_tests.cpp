@@ -6,6 +6,7 @@
 
 #include <random>
 #include <set>
+#include <variant>
 
 using fixtures::Bytes;
 using model::Views;
@@ -27,37 +28,30 @@ Bytes plus(Bytes b, const Bytes& tail) { return b.insert(b.end(), tail.begin(), 
 // The game's view written plainly from the format's description: walk, cut, then
 // combine by the name's rule. Only the rule table is shared with the code under test.
 Views plainViews(const Bytes& f) {
-    std::map<std::string, std::vector<Bytes>> found;
+    Views views;
     std::set<int64_t> seen;
     const int64_t size = int64_t(f.size());
     for (int64_t p = 0; p >= 0 && size - p >= 8 && seen.insert(p).second;) {
-        const int32_t n = int32_t(model::num(f, p + 4, 4));
-        auto& list = found[std::string(f.begin() + p, f.begin() + p + 4)];
-        if (n >= 0)
-            list.emplace_back(f.begin() + p + 8, f.begin() + std::min(size, p + 8 + n));
-        p += 8 + int64_t(n);
-    }
-    Views views;
-    for (auto& [name, list] : found) {
+        const std::string name(f.begin() + p, f.begin() + p + 4);
         const chunk::LoadRule& rule = chunk::ruleFor(name);
-        std::optional<Bytes> view;
-        for (Bytes d : list) {
-            if (d.size() < rule.min)
-                continue;
-            if (rule.max && d.size() > rule.max)
-                d.resize(rule.max);
-            if (view && rule.combine == chunk::Combine::OverwriteStart && view->size() > d.size())
-                std::copy(d.begin(), d.end(), view->begin());
-            else if (view && rule.combine == chunk::Combine::Append)
-                view->insert(view->end(), d.begin(), d.end());
-            else
-                view = d;
-        }
-        if (view && rule.padToMax)
-            view->resize(std::max<size_t>(view->size(), rule.max), 0);
-        if (view)
-            views[name] = *view;
+        const int32_t n = int32_t(model::num(f, p + 4, 4));
+        Bytes d(f.begin() + p + 8, f.begin() + std::min(size, p + 8 + std::max(n, 0)));
+        p += 8 + int64_t(n);
+        if (n < 0 || d.size() < rule.min)
+            continue;
+        if (rule.max && d.size() > rule.max)
+            d.resize(rule.max);
+        const auto view = views.find(name);
+        if (view != views.end() && rule.combine == chunk::Combine::OverwriteStart && view->second.size() > d.size())
+            std::copy(d.begin(), d.end(), view->second.begin());
+        else if (view != views.end() && rule.combine == chunk::Combine::Append)
+            view->second.insert(view->second.end(), d.begin(), d.end());
+        else
+            views[name] = d;
     }
+    for (auto& [name, view] : views)
+        if (chunk::ruleFor(name).padToMax)
+            view.resize(std::max<size_t>(view.size(), chunk::ruleFor(name).max));
     return views;
 }
 
@@ -98,10 +92,9 @@ TEST(GameView, ReadsWhatTheGameReads) {
         SCOPED_TRACE("case " + std::to_string(&c - cases));
         EXPECT_EQ(model::views(c.file), c.views);
         EXPECT_EQ(plainViews(c.file), c.views);
-        const chunk::Rope rope(c.file);
-        const chunk::GameView view(rope);
+        const model::Chunk chunk(c.file);
         std::vector<std::string> uses;
-        for (const auto& in : view.instances())
+        for (const auto& in : chunk.view.instances())
             uses.push_back(chunk::describe(in));
         EXPECT_EQ(uses, c.uses);
     }
@@ -135,22 +128,19 @@ Bytes randomChunk(std::mt19937& rng) {
     return f;
 }
 
-// The copy, or nothing with the reason in `why`. A copy that goes through must give, in
-// the plain model, the splice map's view of the name and the map to edit's of every other.
-std::optional<Bytes> copyOf(const Bytes& edit, const Bytes& splice, const std::string& name,
-                            std::string* why = nullptr) {
-    const chunk::Rope e(edit), s(splice);
+// The new chunk file, or why there is none. A copy that goes through must give, in the
+// plain model, the splice map's view of the name and the map to edit's of every other.
+using Copy = std::variant<Bytes, std::string>;
+Copy copyOf(const Bytes& edit, const Bytes& splice, const std::string& name) {
     try {
-        const auto c = chunk::copySection(chunk::GameView(e), chunk::GameView(s), name);
+        const auto c = chunk::copySection(model::Chunk(edit).view, model::Chunk(splice).view, name);
         EXPECT_LE(c.sectionEnd, c.file.size());
         Views want = plainViews(edit);
         want[name] = plainViews(splice).at(name);
         EXPECT_EQ(plainViews(c.file.bytes()), want) << name;
         return c.file.bytes();
     } catch (const chunk::ChunkError& e) {
-        if (why)
-            *why = e.what();
-        return std::nullopt;
+        return e.what();
     }
 }
 
@@ -162,7 +152,7 @@ TEST(GameView, AgreesWithAPlainModelOnRandomChunkFilesAndCopiesKeepEveryOtherVie
         ASSERT_EQ(model::views(a), plainViews(a)) << "round " << round;
         for (const std::string name : {"MTXM", "STR ", "UNIT", "DIM ", "TILE", "FORC"})
             if (plainViews(a).count(name) && plainViews(b).count(name))
-                ++tried, copied += copyOf(a, b, name).has_value();
+                ++tried, copied += std::holds_alternative<Bytes>(copyOf(a, b, name));
     }
     EXPECT_GT(copied, tried * 9 / 10) << "too many refusals: " << copied << " of " << tried;
 }
@@ -170,29 +160,29 @@ TEST(GameView, AgreesWithAPlainModelOnRandomChunkFilesAndCopiesKeepEveryOtherVie
 TEST(CopySection, GivesTheSpliceMapsViewWithTheSmallestChange) {
     const Bytes single = secs({{"VER ", 2, {1, 0}}, {"TILE", 3, Bytes(3, 'e')}, {"MTXM", 1, {7}}});
     const Bytes other = secs({{"TILE", 5, Bytes(5, 's')}, {"MTXM", 3, Bytes(3, 'm')}, {"DIM ", 4, {32, 0, 32, 0}}});
-    // Neither repeats the name: the three-part splice.
-    EXPECT_EQ(copyOf(single, other, "TILE"), secs({{"VER ", 2, {1, 0}}, {"TILE", 5, Bytes(5, 's')}, {"MTXM", 1, {7}}}));
-    // The same map, or an identical view, leaves the file as it is.
-    EXPECT_EQ(copyOf(kOverwrites, kOverwrites, "MTXM"), kOverwrites);
+    const Bytes cover = secs({{"MTXM", 2, Bytes(2, 'C')}});
+    const struct { Bytes edit, splice; std::string name; Copy want; } cases[] = {
+        // Neither repeats the name: the three-part splice.
+        {single, other, "TILE", secs({{"VER ", 2, {1, 0}}, {"TILE", 5, Bytes(5, 's')}, {"MTXM", 1, {7}}})},
+        // The same map, or an identical view, leaves the file as it is.
+        {kOverwrites, kOverwrites, "MTXM", kOverwrites},
+        // An earlier terrain the new one covers whole stays as it is.
+        {secs({{"MTXM", 2, Bytes(2, 'A')}, {"MTXM", 1, {'B'}}}), cover, "MTXM",
+         plus(secs({{"MTXM", 2, Bytes(2, 'A')}}), cover)},
+        {single, other, "DIM ", "both chunk files must hold a \"DIM \" section the game reads"},
+        // A section read twice, once inside another: no file gives the right view.
+        {kStacked, other, "TILE", "changing its \"TILE\" would also change what the game reads as its \"XXXX\" "
+                                  "section, which holds the same bytes"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(copyOf(c.edit, c.splice, c.name), c.want) << c.name;
     // Decoys before the instance the game uses stay; later instances that would
     // still show are emptied; a jump back across a changed section still lands where it did.
     for (const auto& [edit, name] : {std::pair{kDecoyFirst, "DIM "}, {kOverwrites, "MTXM"}, {kOverwrites, "STR "},
                                      {kAppended, "UNIT"}, {kJumpOver, "MTXM"}})
         for (const Bytes& splice : {other, kDecoyFirst, kOverwrites, kAppended, secs({{"UNIT", 0, {}}})})
-            EXPECT_TRUE(!plainViews(splice).count(name) || copyOf(edit, splice, name)) << name;
-    EXPECT_EQ(copyOf(kDecoyFirst, other, "DIM ").value_or(Bytes{}).size(), kDecoyFirst.size());
-    // An earlier terrain the new one covers whole stays as it is.
-    const Bytes cover = secs({{"MTXM", 2, Bytes(2, 'C')}});
-    EXPECT_EQ(copyOf(secs({{"MTXM", 2, Bytes(2, 'A')}, {"MTXM", 1, {'B'}}}), cover, "MTXM"),
-              plus(secs({{"MTXM", 2, Bytes(2, 'A')}}), cover));
-    // A name one of the maps has no view of; a section read twice, once inside another,
-    // which no file can give the right view.
-    std::string why;
-    EXPECT_FALSE(copyOf(single, other, "DIM ", &why));
-    EXPECT_EQ(why, "both chunk files must hold a \"DIM \" section the game reads");
-    EXPECT_FALSE(copyOf(kStacked, other, "TILE", &why));
-    EXPECT_EQ(why, "changing its \"TILE\" would also change what the game reads as its \"XXXX\" section, which "
-                   "holds the same bytes");
+            EXPECT_TRUE(!plainViews(splice).count(name) || copyOf(edit, splice, name).index() == 0) << name;
+    EXPECT_EQ(std::get<Bytes>(copyOf(kDecoyFirst, other, "DIM ")).size(), kDecoyFirst.size());
 }
 
 // The look-up of the first instance in the walk, by 1-based position of its length field.
@@ -208,13 +198,12 @@ TEST(ChunkWalk, FindsTheFirstInstanceTheGameMeets) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("case " + std::to_string(&c - cases));
-        const chunk::Rope file(c.file);
-        const chunk::GameView view(file);
-        EXPECT_EQ(chunk::GetSectionOffset(view, c.name), c.offset);
+        const model::Chunk file(c.file);
+        EXPECT_EQ(chunk::GetSectionOffset(file.view, c.name), c.offset);
         if (c.offset > 0)
-            EXPECT_EQ(chunk::GetSectionLength(view, c.name), c.length);
+            EXPECT_EQ(chunk::GetSectionLength(file.view, c.name), c.length);
         else
-            EXPECT_THROW(chunk::GetSectionLength(view, c.name), chunk::ChunkError);
+            EXPECT_THROW(chunk::GetSectionLength(file.view, c.name), chunk::ChunkError);
     }
     for (const auto& [name, why] : {std::pair{"", "empty section name: a section name has 1 to 4 characters"},
                                     {"TILES", "section name \"TILES\" is longer than 4 characters"}})

@@ -20,12 +20,14 @@ using Views = std::map<std::string, Bytes>;
 // The little-endian number of `w` bytes at `at`.
 inline uint32_t num(const Bytes& b, uint64_t at, unsigned w) { return w ? b[at] | num(b, at + 1, w - 1) << 8 : 0; }
 
+// The game's view of a chunk file whose bytes outlive it.
+struct Chunk { chunk::Rope rope; chunk::GameView view; explicit Chunk(const Bytes& b) : rope(b), view(rope) {} };
+
 inline Views views(const Bytes& file) {
-    const chunk::Rope rope(file);
-    const chunk::GameView view(rope);
+    const Chunk c(file);
     Views out;
-    for (const auto& name : view.names())
-        if (const auto l = view.loaded(name))
+    for (const auto& name : c.view.names())
+        if (const auto l = c.view.loaded(name))
             out[name] = l->bytes();
     return out;
 }

@@ -25,6 +25,13 @@ Bytes cat(std::vector<Bytes> parts) {
     return out;
 }
 Bytes sprp(uint8_t name, uint8_t description) { return {name, 0, description, 0}; }
+// `size` zero bytes holding `values`, w-byte numbers, at their positions.
+Bytes filled(size_t size, std::initializer_list<std::pair<size_t, uint32_t>> values, unsigned w = 2) {
+    Bytes b(size);
+    for (const auto& [at, v] : values)
+        put(b, at, v, w);
+    return b;
+}
 
 // The raw copy of `names`, then the carrying, whose result must keep the model's property.
 struct Outcome {
@@ -38,15 +45,12 @@ Outcome carry(const Bytes& edit, const Bytes& splice, const std::vector<std::str
               const Sounds& sounds = {}) {
     Outcome o;
     o.copied = edit;
-    const chunk::Rope s(splice);
-    const chunk::GameView vs(s);
-    for (const auto& n : names) {
-        const chunk::Rope e(o.copied);
-        o.copied = chunk::copySection(chunk::GameView(e), vs, n).file.bytes();
-    }
-    const chunk::Rope c(o.copied);
+    const model::Chunk s(splice);
+    for (const auto& n : names)
+        o.copied = chunk::copySection(model::Chunk(o.copied).view, s.view, n).file.bytes();
+    const model::Chunk c(o.copied);
     try {
-        const chunk::Carried r = chunk::carryStrings(chunk::GameView(c), vs, names, sounds);
+        const chunk::Carried r = chunk::carryStrings(c.view, s.view, names, sounds);
         o.file = r.file.bytes(), o.strings = r.strings, o.sounds = r.sounds, o.warnings = r.warnings;
         EXPECT_EQ(model::carriedFault(o.copied, splice, names, sounds, o.file), "");
     } catch (const chunk::ChunkError& e) {
@@ -74,13 +78,11 @@ TEST(StringTable, ResolvesNumbersAsTheGameDoes) {
     }
     // Repeated instances write over the start: the table is what the game ends up with.
     const Bytes decoy = fixtures::makeChunk({{"STR ", table({"decoy", "real"})}, {"STR ", {1, 0, 12, 0}}});
-    const chunk::Rope rope(decoy);
-    const auto game = chunk::StringTable::of(chunk::GameView(rope));
+    const auto game = chunk::StringTable::of(model::Chunk(decoy).view);
     EXPECT_EQ(game->text(1), "real");
     EXPECT_EQ(game->text(2), std::nullopt);
     const Bytes both = fixtures::makeChunk({{"STR ", table({})}, {"STRx", table({}, 4)}});
-    const chunk::Rope two(both);
-    EXPECT_THROW(chunk::StringTable::of(chunk::GameView(two)), chunk::ChunkError);
+    EXPECT_THROW(chunk::StringTable::of(model::Chunk(both).view), chunk::ChunkError);
 }
 
 // Every row of the table against the format's description: which fields, which action types.
@@ -96,21 +98,16 @@ TEST(StringFields, AreWhereTheFormatSaysTheyAre) {
             if (types.second.count(type)) want.insert(6);
             EXPECT_EQ(got, want) << name << " action type " << type;
         }
-    Bytes forc(20), unis(4048), unix(4168), mrgn(50), swnm(1024), wav(2048);
-    put(forc, 8, 1, 2), put(forc, 14, 4, 2);
-    for (Bytes* u : {&unis, &unix})
-        (*u)[0] = 1, put(*u, 3192, 7, 2), put(*u, 3194, 8, 2); // unit type 0 uses its default name
-    put(mrgn, 16, 3, 2), put(mrgn, 36, 9, 2), put(mrgn, 56 - 10, 2, 2);
-    put(swnm, 1020, 70000, 4), put(wav, 0, 1, 4), put(wav, 2044, 2, 4);
     const Bytes trig = cat({trigger({}), trigger({{7, 5, 6}, {9, 65536}, {47, 65535}}), Bytes(2399, 1)});
     const struct { std::string name; Bytes view; std::vector<std::string> places; } cases[] = {
         {"SPRP", sprp(3, 0), {"scenario name = 3"}},
-        {"FORC", forc, {"force 1 name = 1", "force 4 name = 4"}},
-        {"UNIS", unis, {"unit type 1 name = 8"}},
-        {"UNIx", unix, {"unit type 1 name = 8"}},
-        {"MRGN", mrgn, {"location 1 name = 3", "location 2 name = 9"}},
-        {"SWNM", swnm, {"switch 256 name = 70000"}},
-        {"WAV ", wav, {"sound list entry 1 = 1", "sound list entry 512 = 2"}},
+        {"FORC", filled(20, {{8, 1}, {14, 4}}), {"force 1 name = 1", "force 4 name = 4"}},
+        // Unit type 0 uses its default name.
+        {"UNIS", filled(4048, {{0, 1}, {3192, 7}, {3194, 8}}), {"unit type 1 name = 8"}},
+        {"UNIx", filled(4168, {{0, 1}, {3192, 7}, {3194, 8}}), {"unit type 1 name = 8"}},
+        {"MRGN", filled(50, {{16, 3}, {36, 9}, {46, 2}}), {"location 1 name = 3", "location 2 name = 9"}},
+        {"SWNM", filled(1024, {{1020, 70000}}, 4), {"switch 256 name = 70000"}},
+        {"WAV ", filled(2048, {{0, 1}, {2044, 2}}, 4), {"sound list entry 1 = 1", "sound list entry 512 = 2"}},
         {"TRIG", trig, {"trigger 2, action 1: transmission text = 5", "trigger 2, action 1: transmission sound = 6",
                         "trigger 2, action 3: comment = 65535"}},
         {"MBRF", trigger({{8, 1, 2}, {2, 3, 4}}), {"briefing trigger 1, action 1: transmission text = 1",
@@ -191,17 +188,15 @@ TEST(CarryStrings, RefusesWhereTheTableCannotTakeTheTexts) {
 
 TEST(CarryStrings, CarriesSoundsAndWarnsOfLocationsAndSwitches) {
     const std::string a = "staredit\\wav\\a.wav", b = "staredit\\wav\\b.wav", buzz = "sound\\Misc\\Buzz.wav";
-    Bytes wav(2048), mrgnA(60), mrgnB(60), swnm(1024);
-    put(wav, 0, 2, 4), put(mrgnA, 16, 4, 2), put(mrgnA, 36, 5, 2), put(mrgnB, 16, 2, 2), put(mrgnB, 36, 3, 2);
-    put(swnm, 8, 6, 4);
-    const Bytes edit = fixtures::makeChunk({{"STR ", table({b, "Exit", "Same"})}, {"WAV ", wav}, {"MRGN", mrgnB},
-                                            {"SWNM", Bytes(1024)}, {"TRIG", trigger({})}});
+    const Bytes edit = fixtures::makeChunk({{"STR ", table({b, "Exit", "Same"})}, {"WAV ", filled(2048, {{0, 2}}, 4)},
+                                            {"MRGN", filled(60, {{16, 2}, {36, 3}})}, {"SWNM", Bytes(1024)},
+                                            {"TRIG", trigger({})}});
     const Bytes splice = fixtures::makeChunk(
-        {{"STR ", table({a, b, buzz, "Spawn", "Same", "Door"})}, {"MRGN", mrgnA}, {"SWNM", swnm},
+        {{"STR ", table({a, b, buzz, "Spawn", "Same", "Door"})}, {"MRGN", filled(60, {{16, 4}, {36, 5}})},
+         {"SWNM", filled(1024, {{8, 6}}, 4)},
          {"TRIG", trigger({{8, 0, 1}, {7, 5, 2, 1}, {8, 0, 3}, {13, 0, 0, 0, 4}}, {{3, 2}, {11, 0, 2}})}});
-    const chunk::Rope rope(splice);
     const std::vector<std::string> names = {"TRIG"};
-    EXPECT_EQ(chunk::soundPaths(chunk::GameView(rope), names), (std::vector<std::string>{a, b, buzz}));
+    EXPECT_EQ(chunk::soundPaths(model::Chunk(splice).view, names), (std::vector<std::string>{a, b, buzz}));
     const Sounds sounds = {{a, a}, {b, "staredit\\wav\\b(2).wav"}};
     const Outcome o = carry(edit, splice, names, sounds);
     ASSERT_EQ(o.error, "");
@@ -287,9 +282,8 @@ TEST(CarryStrings, HoldsOnSeededRandomMaps) {
                 names.push_back(name);
         if (names.empty())
             continue;
-        const chunk::Rope s(splice);
         Sounds sounds;
-        for (const auto& path : chunk::soundPaths(chunk::GameView(s), names))
+        for (const auto& path : chunk::soundPaths(model::Chunk(splice).view, names))
             if (rng() % 3)
                 sounds[path] = rng() % 2 ? path : path + "(2)";
         SCOPED_TRACE("round " + std::to_string(round));
@@ -306,8 +300,7 @@ TEST(ListStrings, ShowsPlaceNumberAndText) {
         {{"STR ", table({"Hi\n", "a\\b\"c"})}, {"SPRP", sprp(1, 2)}, {"TRIG", trigger({{9, 2}, {9, 7}})}});
     const auto list = [&](std::optional<std::string> section) {
         std::ostringstream out, err;
-        const int status = cli::listStrings(file, "m.chk", section, out, err);
-        return std::tuple{status, out.str(), err.str()};
+        return std::tuple{cli::listStrings(file, "m.chk", section, out, err), out.str(), err.str()}; // the call first
     };
     const std::string trig = "TRIG\ttrigger 1, action 1: display text\t2\t\"a\\x5Cb\\x22c\"\n"
                              "TRIG\ttrigger 1, action 2: display text\t7\t(no text)\n";
