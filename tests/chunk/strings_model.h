@@ -5,11 +5,10 @@
 
 #include "string_table.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <optional>
-#include <algorithm>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -18,19 +17,17 @@ namespace model {
 using Bytes = std::vector<uint8_t>;
 using Views = std::map<std::string, Bytes>;
 
-inline uint32_t num(const Bytes& b, uint64_t at, unsigned w) {
-    uint32_t v = 0;
-    for (unsigned i = 0; i < w; ++i)
-        v |= uint32_t{b[at + i]} << (8 * i);
-    return v;
-}
+// The little-endian number of `w` bytes at `at`.
+inline uint32_t num(const Bytes& b, uint64_t at, unsigned w) { return w ? b[at] | num(b, at + 1, w - 1) << 8 : 0; }
+
+// The game's view of a chunk file whose bytes outlive it.
+struct Chunk { chunk::Rope rope; chunk::GameView view; explicit Chunk(const Bytes& b) : rope(b), view(rope) {} };
 
 inline Views views(const Bytes& file) {
-    const chunk::Rope rope(file);
-    const chunk::GameView view(rope);
+    const Chunk c(file);
     Views out;
-    for (const auto& name : view.names())
-        if (const auto l = view.loaded(name))
+    for (const auto& name : c.view.names())
+        if (const auto l = c.view.loaded(name))
             out[name] = l->bytes();
     return out;
 }
@@ -38,53 +35,40 @@ inline Views views(const Bytes& file) {
 // String k of a map: the count and the offsets are w-byte numbers at the start of
 // the table; the text runs from k's offset to a NUL or the end of the table.
 inline std::optional<std::string> text(const Views& v, uint32_t k) {
-    const bool wide = v.count("STRx");
-    if (!wide && !v.count("STR "))
+    const unsigned w = v.count("STRx") ? 4 : 2;
+    const auto table = v.find(w == 4 ? "STRx" : "STR ");
+    if (table == v.end())
         return std::nullopt;
-    const Bytes& t = v.at(wide ? "STRx" : "STR ");
-    const unsigned w = wide ? 4 : 2;
+    const Bytes& t = table->second;
     if (k == 0 || t.size() < uint64_t{w} * k + w || k > num(t, 0, w) || num(t, w * k, w) >= t.size())
         return std::nullopt;
-    std::string s;
-    for (size_t i = num(t, w * k, w); i < t.size() && t[i] != 0; ++i)
-        s += char(t[i]);
-    return s;
+    const auto start = t.begin() + num(t, w * k, w);
+    return std::string(start, std::find(start, t.end(), 0));
 }
 
-struct Ref {
-    uint64_t pos;
-    uint32_t number;
-    chunk::StringKind kind;
-    unsigned width;
-};
+struct Ref { uint64_t pos; uint32_t number; chunk::StringKind kind; unsigned width; };
 
 // Every string number in a section's view, row by row of the table.
 inline std::vector<Ref> refs(const std::string& name, const Bytes& view) {
     std::vector<Ref> out;
     for (const chunk::StringField& f : chunk::stringFields()) {
-        if (f.section != name)
-            continue;
         const uint64_t size = f.record ? f.record : view.size();
-        for (uint64_t r = 0; size && (r + 1) * size <= view.size(); ++r) {
+        for (uint64_t r = 0; f.section == name && size && (r + 1) * size <= view.size(); ++r)
             for (uint32_t i = 0; i < f.count; ++i) {
                 const uint64_t slot = r * size + f.at + uint64_t{i} * f.stride, pos = slot + f.field;
-                if (pos + f.width > (r + 1) * size)
+                // Past the record, or past the actions, which end at the first of type 0.
+                if (pos + f.width > (r + 1) * size || (f.actions && view[slot + 26] == 0))
                     break;
-                if (f.actions && view[slot + 26] == 0) // the actions end at the first of type 0
-                    break;
-                if (f.actions && (view[slot + 26] >= 64 || !((f.actions >> view[slot + 26]) & 1)))
-                    continue;
-                if (f.useDefault && view[r * size + i] != 0)
+                if ((f.actions && (view[slot + 26] >= 64 || !((f.actions >> view[slot + 26]) & 1))) ||
+                    (f.useDefault && view[r * size + i] != 0))
                     continue;
                 const uint32_t n = num(view, pos, f.width);
                 if (n != 0 && n <= f.max)
                     out.push_back({pos, n, f.kind, f.width});
             }
-        }
     }
     return out;
 }
-
 // What breaks the carrying property, or "": `result` made from `copied` (the map to
 // edit after the raw copy of `names` from `splice`) with `sounds` carried.
 inline std::string carriedFault(const Bytes& copied, const Bytes& splice, const std::vector<std::string>& names,
@@ -93,16 +77,13 @@ inline std::string carriedFault(const Bytes& copied, const Bytes& splice, const 
     const auto copiedName = [&](const std::string& n) { return std::count(names.begin(), names.end(), n) > 0; };
     if (copiedName("STR ") || copiedName("STRx"))
         return e == r ? "" : "copying the string table changed more than it";
-    std::set<std::string> all;
-    for (const Views* v : {&e, &r})
-        for (const auto& [n, b] : *v)
-            all.insert(n);
-    for (const auto& n : all) {
+    const auto sameName = [](const auto& a, const auto& b) { return a.first == b.first; };
+    if (!std::equal(e.begin(), e.end(), r.begin(), r.end(), sameName))
+        return "a section appeared or went";
+    for (const auto& [n, was] : e) {
         if (n == "STR " || n == "STRx")
             continue;
-        if (e.count(n) != r.count(n))
-            return "\"" + n + "\" appeared or went";
-        const Bytes &was = e.at(n), &now = r.at(n);
+        const Bytes& now = r.at(n);
         if (!copiedName(n) || !chunk::holdsStrings(n)) {
             for (const Ref& ref : refs(n, was))
                 if (const auto t = text(e, ref.number); t && text(r, ref.number) != t)
