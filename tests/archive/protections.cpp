@@ -13,13 +13,13 @@ Bytes sampleChunk(uint32_t seed, size_t size) {
 
 Bytes sampleNotes() { return pattern(3000, 7, false); }
 
-HashEntry entryFor(std::string_view name, uint32_t block, uint16_t locale) {
+namespace {
+
+// A live hash entry for `name`; the start slot of `name` in a table of `count`.
+HashEntry entryFor(std::string_view name, uint32_t block, uint16_t locale = 0) {
     return {mpq::hashString(name, 1), mpq::hashString(name, 2), locale, 0, block};
 }
 uint32_t startSlot(std::string_view name, uint32_t count) { return mpq::hashString(name, 0) & (count - 1); }
-
-namespace {
-
 uint32_t blockIndex(const RawMap& m, std::string_view name) { return m.hashes.at(m.findHash(name)).block; }
 using Fill = std::function<void(std::vector<HashEntry>&, uint32_t start, uint32_t chunk, uint32_t notes)>;
 
@@ -37,6 +37,18 @@ Bytes withTable(RawMap& m, uint32_t count, const Fill& fill = {}) {
     m.hashCount = count, m.hashOffset = int32_t(m.bytes.size() - m.headerPos);
     m.blockOffset = m.hashOffset + int32_t(count * 16);
     return m.serialize();
+}
+
+// The chunk file's and the notes' entries first in a table of `count` moved to the end of the file, which then ends
+// `kept` bytes into it; the entries cut off read as deleted.
+Bytes cutOff(RawMap& m, uint32_t count, size_t kept) {
+    const HashEntry chunk = entryFor(kChunkName, blockIndex(m, kChunkName)), notes = entryFor(kNotesName, blockIndex(m, kNotesName));
+    m.hashes.assign(kept / 16 + 1, HashEntry{.block = mpq::kDeleted});
+    m.hashes[0] = chunk, m.hashes[1] = notes;
+    m.hashCount = count, m.hashOffset = int32_t(m.bytes.size() - m.headerPos);
+    Bytes b = m.serialize();
+    b.resize(m.headerPos + m.hashOffset + kept);
+    return b;
 }
 
 } // namespace
@@ -62,25 +74,10 @@ const std::vector<Protection>& all() {
         {"HashCountHighBits", O{.codec = Codec::Implode, .encrypted = true},
          [](RawMap& m) { return m.hashCount |= 0xA0000000, m.serialize(); }},
         {"HashCountNotPowerOfTwo", O{}, [](RawMap& m) { return withTable(m, 12); }},
-        // Four whole entries and part of a fifth remain; the missing ones read as deleted.
-        {"HashTableCutOffByTheEnd", O{.codec = Codec::None}, [](RawMap& m) {
-             std::vector<HashEntry> t(16, HashEntry{.block = mpq::kDeleted});
-             t[0] = entryFor(kChunkName, blockIndex(m, kChunkName));
-             t[1] = entryFor(kNotesName, blockIndex(m, kNotesName));
-             m.hashes = t, m.hashCount = 16, m.hashOffset = int32_t(m.bytes.size() - m.headerPos);
-             Bytes b = m.serialize();
-             b.resize(m.headerPos + m.hashOffset + 4 * 16 + 7);
-             return b;
-         }},
+        // Four whole entries and part of a fifth remain.
+        {"HashTableCutOffByTheEnd", O{.codec = Codec::None}, [](RawMap& m) { return cutOff(m, 16, 4 * 16 + 7); }},
         // A declared 4,194,304 entries of which the end of the file leaves four, as in a published map.
-        {"HugeHashTableCutOffByTheEnd", O{.encrypted = true}, [](RawMap& m) {
-             std::vector<HashEntry> t(5, HashEntry{.block = mpq::kDeleted});
-             t[0] = entryFor(kChunkName, blockIndex(m, kChunkName)), t[1] = entryFor(kNotesName, blockIndex(m, kNotesName));
-             m.hashes = t, m.hashCount = 1u << 22, m.hashOffset = int32_t(m.bytes.size() - m.headerPos);
-             Bytes b = m.serialize();
-             b.resize(b.size() - 16);
-             return b;
-         }},
+        {"HugeHashTableCutOffByTheEnd", O{.encrypted = true}, [](RawMap& m) { return cutOff(m, 1u << 22, 4 * 16); }},
         // The chunk file's block reaches over the notes' data: neither may be written over.
         {"OverlappingBlocks", O{.codec = Codec::Implode}, [](RawMap& m) {
              BlockEntry& chunk = m.blockOf(kChunkName);
