@@ -1,15 +1,11 @@
 // Whenever an add succeeds, even on maps whose last bytes (where the tables usually are) were overwritten at
 // random, the game's look-up finds the new data, and so does any reader that takes another entry of the name.
 #include "archive.h"
-#include "bytes.h"
-#include "crypt.h"
-#include "fixtures.h"
 #include "layout.h"
 #include "protections.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <optional>
 #include <random>
 #include <set>
@@ -19,35 +15,21 @@ using namespace fixtures;
 
 namespace {
 
-uint32_t le32(const Bytes& b, size_t at) { return archive::load32(&b[at]); }
-
 // Deliberately plain: walk from the name's start slot, stop at an empty slot, skip deleted ones; the last entry
 // of the name in any language wins. `all` gets the blocks of every live entry of the name in the table.
 std::optional<uint32_t> walkedBlock(const Bytes& map, std::string_view name, std::set<uint32_t>& all) {
-    size_t h = 0;
-    while (h + 32 <= map.size() && !(std::memcmp(&map[h], "MPQ\x1A", 4) == 0 && le32(map, h + 4) >= 32))
-        h += 512;
-    if (h + 32 > map.size())
-        return std::nullopt;
-    const uint32_t count = le32(map, h + 24) & 0x0FFFFFFF;
-    const int64_t at = int64_t(h) + int32_t(le32(map, h + 16));
-    if (count == 0 || at < 0 || at >= int64_t(map.size()))
-        return std::nullopt;
-    Bytes t(map.begin() + at, map.begin() + at + int64_t(std::min<size_t>(count, (map.size() - size_t(at)) / 16) * 16));
-    archive::crypt::decrypt(t.data(), t.size(), archive::crypt::kHashTableKey);
-    const size_t n = t.size() / 16, start = mpq::hashString(name, 0) & (count - 1);
-    const auto named = [&](size_t j) {
-        const uint32_t block = le32(t, j * 16 + 12);
-        return block < mpq::kDeleted && le32(t, j * 16) == mpq::hashString(name, 1) &&
-               le32(t, j * 16 + 4) == mpq::hashString(name, 2);
+    const RawMap m = RawMap::parse(map);
+    const size_t n = m.hashes.size(), start = mpq::hashString(name, 0) & ((m.hashCount & 0x0FFFFFFF) - 1);
+    const auto named = [&](const HashEntry& e) {
+        return e.block < mpq::kDeleted && e.nameA == mpq::hashString(name, 1) && e.nameB == mpq::hashString(name, 2);
     };
-    for (size_t j = 0; j < n; ++j)
-        if (named(j))
-            all.insert(le32(t, j * 16 + 12) & 0x0FFFFFFF);
+    for (const HashEntry& e : m.hashes)
+        if (named(e))
+            all.insert(e.block & 0x0FFFFFFF);
     std::optional<uint32_t> last;
-    for (size_t i = 0, j = start < n ? start : 0; i < n && le32(t, j * 16 + 12) != mpq::kEmpty; ++i, j = (j + 1) % n)
-        if (named(j))
-            last = le32(t, j * 16 + 12) & 0x0FFFFFFF;
+    for (size_t i = 0, j = start < n ? start : 0; i < n && m.hashes[j].block != mpq::kEmpty; ++i, j = (j + 1) % n)
+        if (named(m.hashes[j]))
+            last = m.hashes[j].block & 0x0FFFFFFF;
     return last;
 }
 
