@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -26,46 +25,22 @@ std::set<fs::path> names(const fs::path& folder) {
     return out;
 }
 
-// The Error that `f` throws, if any.
-template <class F>
-std::optional<platform::Error> errorOf(F f) {
-    try {
-        f();
-    } catch (const platform::Error& e) {
-        return e;
-    }
-    return std::nullopt;
-}
+// A platform::Error whose message holds `part`.
+auto fails(const std::string& part) { return ::testing::ThrowsMessage<platform::Error>(::testing::HasSubstr(part)); }
 
 // ---- one file, one identity ------------------------------------------------------
 
 // Another name for `file`, or nothing where this system has no such name.
 using Name = std::optional<fs::path>;
-struct Spelling {
-    const char* name;
-    Name (*make)(const fs::path& file);
-    friend void PrintTo(const Spelling& s, std::ostream* os) { *os << s.name; }
-};
+using Spelling = std::pair<const char*, Name (*)(const fs::path& file)>;
 
-// `at`, when `link` could make it.
-template <class Link>
-Name linked(const fs::path& at, Link link) {
-    std::error_code ec;
-    link(at, ec);
-    return ec ? Name() : at;
-}
-
-// The 8.3 name, as cmd's "dir /x" lists it beside the long one.
+// The 8.3 name, as cmd's "dir /x" lists it just before the long one.
 Name shortName(const fs::path& file) {
     const char* cmd = "C:\\windows\\system32\\cmd.exe";
-    if (!fs::exists(cmd)) return std::nullopt;
-    std::istringstream listing(run(cmd, {"/c", "dir", "/x", file.parent_path().string()}).out);
-    for (std::string line; std::getline(listing, line);) {
-        std::istringstream words(line);
-        std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
-        if (w.size() > 1 && w.back() == file.filename().string() && w[w.size() - 2].find('~') != std::string::npos)
-            return file.parent_path() / w[w.size() - 2];
-    }
+    std::istringstream listing(fs::exists(cmd) ? run(cmd, {"/c", "dir", "/x", file.parent_path().string()}).out : "");
+    for (std::string before, word; listing >> word; before = word)
+        if (word == file.filename().string() && before.find('~') != std::string::npos)
+            return file.parent_path() / before;
     return std::nullopt;
 }
 
@@ -77,18 +52,19 @@ const Spelling kSpellings[] = {
      }},
     {"Relative", [](const fs::path& f) -> Name { return f.filename(); }}, // the test runs in the file's folder
     {"HardLink",
-     [](const fs::path& f) {
-         return linked(f.parent_path() / "hard.scm", [&](auto& at, auto& ec) { fs::create_hard_link(f, at, ec); });
+     [](const fs::path& f) -> Name {
+         std::error_code ec;
+         fs::create_hard_link(f, f.parent_path() / "hard.scm", ec);
+         return ec ? Name() : f.parent_path() / "hard.scm";
      }},
     {"SymbolicLink",
-     [](const fs::path& f) {
-         return linked(f.parent_path() / "link.scm", [&](auto& at, auto& ec) { fs::create_symlink(f, at, ec); });
+     [](const fs::path& f) -> Name {
+         std::error_code ec;
+         fs::create_symlink(f, f.parent_path() / "link.scm", ec);
+         return ec ? Name() : f.parent_path() / "link.scm";
      }},
     {"LetterCase",
-     [](const fs::path& f) -> Name {
-         const fs::path upper = f.parent_path() / "LONGMAPNAME.SCM";
-         return fs::exists(upper) ? upper : Name();
-     }},
+     [](const fs::path& f) { return fs::exists(f.parent_path() / "LONGMAPNAME.SCM") ? Name(f.parent_path() / "LONGMAPNAME.SCM") : Name(); }},
     {"ShortName", shortName},
 };
 
@@ -103,23 +79,22 @@ TEST_P(SameFile, HasOneIdentityByEveryName) {
         explicit InFolder(const fs::path& p) { fs::current_path(p); }
         ~InFolder() { fs::current_path(was); }
     } in(dir.path());
-    const auto other = GetParam().make(file);
+    const auto other = GetParam().second(file);
     if (!other) GTEST_SKIP() << "this system has no such name";
     EXPECT_EQ(platform::fileId(*other), platform::fileId(file)) << other->string();
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, SameFile, ::testing::ValuesIn(kSpellings),
-                         [](const auto& info) { return ::testing::PrintToString(info.param); });
+                         [](const auto& info) { return std::string(info.param.first); });
 
 TEST(FileId, TellsFilesApartAndNamesAMissingOne) {
     const ScratchDir dir;
     writeAll(dir / "a.scm", {1});
     writeAll(dir / "b.scm", {1});
     EXPECT_NE(platform::fileId(dir / "a.scm"), platform::fileId(dir / "b.scm"));
-    const auto e = errorOf([&] { platform::fileId(dir / "gone.scm"); });
-    ASSERT_TRUE(e);
-    EXPECT_TRUE(e->notFound());
-    EXPECT_THAT(e->what(), ::testing::HasSubstr("gone.scm"));
+    EXPECT_THAT([&] { platform::fileId(dir / "gone.scm"); }, fails("gone.scm"));
+    EXPECT_THAT([&] { platform::fileId(dir / "gone.scm"); },
+                ::testing::Throws<platform::Error>(::testing::Property(&platform::Error::notFound, true)));
 }
 
 // ---- locks and leftovers -------------------------------------------------------
@@ -136,8 +111,7 @@ TEST(Lock, ExcludesEveryOtherTakerUntilReleasedEvenInOneProcess) {
     moved = Lock();
     EXPECT_TRUE(Lock::tryTake(file));
     EXPECT_TRUE(Lock::tryTake(file)) << "the temporary's lock was not released";
-    const auto e = errorOf([&] { Lock::tryTake(dir / "no folder" / "map.lock"); });
-    EXPECT_THAT(e ? e->what() : "", ::testing::HasSubstr("map.lock"));
+    EXPECT_THAT([&] { Lock::tryTake(dir / "no folder" / "map.lock"); }, fails("map.lock"));
 }
 
 // A killed Save's lock goes with its process, and the file it made beside the map stays held until then, and
@@ -151,11 +125,7 @@ TEST(Lock, AKilledHoldersLockGoesAndItsFileBesideTheMapBecomesALeftover) {
         status = run(GRAFTWELL_HOLDER, {platform::toUtf8(lock), platform::toUtf8(map), platform::toUtf8(ready)}).status;
     });
     // Ends the holder, here or, should the test stop early, on the way out.
-    const auto end = [&] {
-        std::error_code ec;
-        fs::remove(ready, ec);
-        if (holder.joinable()) holder.join();
-    };
+    const auto end = [&] { platform::removeQuietly(ready), holder.joinable() ? holder.join() : void(); };
     const struct Ending { decltype(end)& f; ~Ending() { f(); } } ending{end};
     for (int i = 0; i < 3000 && !fs::exists(ready); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_TRUE(fs::exists(ready)) << "the holder did not start";
@@ -191,17 +161,13 @@ TEST(Leftovers, OnlyUnheldFilesOfTheMapsOwnPatternGo) {
 
 // Folders named past 260 characters, or ending in a space or a dot (which Windows strips from a name unless
 // it is given in the long form): a map there is made, replaced, read, listed under its own name and removed.
-struct Folders {
-    const char* name;
-    std::vector<std::string> path;
-    friend void PrintTo(const Folders& f, std::ostream* os) { *os << f.name; }
-};
+using Folders = std::pair<const char*, std::vector<std::string>>;
 class HardPath : public ::testing::TestWithParam<Folders> {};
 
 TEST_P(HardPath, HoldsAMapLikeAnyOther) {
     const ScratchDir dir;
     fs::path folder = dir.path();
-    for (const auto& name : GetParam().path) folder /= name;
+    for (const auto& name : GetParam().second) folder /= name;
     platform::createFolders(folder);
     const fs::path map = folder / "map.scm";
     platform::writeReplacing(map, Bytes(10, 1));
@@ -214,7 +180,7 @@ TEST_P(HardPath, HoldsAMapLikeAnyOther) {
     EXPECT_EQ(names(folder.parent_path()), (std::set<fs::path>{folder.filename()}));
     EXPECT_EQ(names(folder), (std::set<fs::path>{"map.scm"}));
     EXPECT_EQ(platform::writeAccess(folder), platform::Access::Writable);
-    platform::removeTree(dir / GetParam().path.front());
+    platform::removeTree(dir / GetParam().second.front());
     EXPECT_TRUE(names(dir.path()).empty());
 }
 
@@ -222,7 +188,7 @@ INSTANTIATE_TEST_SUITE_P(Folders, HardPath,
                          ::testing::Values(Folders{"Long", std::vector(5, std::string(60, 'd'))},
                                            Folders{"EndingInASpace", {"maps ", "more "}},
                                            Folders{"EndingInADot", {"maps.", "more."}}),
-                         [](const auto& info) { return ::testing::PrintToString(info.param); });
+                         [](const auto& info) { return std::string(info.param.first); });
 
 // A folder is writable when a file can be made in it, not when it opens for adding one: Wine grants that open
 // where it then refuses the file. The test leaves nothing behind.
@@ -233,8 +199,7 @@ TEST(WriteAccess, AFolderIsWritableWhereAFileCanBeMade) {
     int refusing = 0;
     for (const fs::path folder : {GRAFTWELL_UNWRITABLE, GRAFTWELL_SYSTEM_FOLDER}) {
         if (!fs::is_directory(folder) || std::ofstream(folder / "probe")) {
-            std::error_code ec;
-            fs::remove(folder / "probe", ec);
+            platform::removeQuietly(folder / "probe");
             continue; // not there, or we may write there (as root may, in a read-only folder)
         }
         ++refusing;
