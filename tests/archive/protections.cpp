@@ -42,7 +42,8 @@ Bytes withTable(RawMap& m, uint32_t count, const Fill& fill = {}) {
 // The chunk file's and the notes' entries first in a table of `count` moved to the end of the file, which then ends
 // `kept` bytes into it; the entries cut off read as deleted.
 Bytes cutOff(RawMap& m, uint32_t count, size_t kept) {
-    const HashEntry chunk = entryFor(kChunkName, blockIndex(m, kChunkName)), notes = entryFor(kNotesName, blockIndex(m, kNotesName));
+    const HashEntry chunk = entryFor(kChunkName, blockIndex(m, kChunkName));
+    const HashEntry notes = entryFor(kNotesName, blockIndex(m, kNotesName));
     m.hashes.assign(kept / 16 + 1, HashEntry{.block = mpq::kDeleted});
     m.hashes[0] = chunk, m.hashes[1] = notes;
     m.hashCount = count, m.hashOffset = int32_t(m.bytes.size() - m.headerPos);
