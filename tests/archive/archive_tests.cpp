@@ -18,7 +18,6 @@ namespace {
 using enum archive::Placement;
 using Placements = std::vector<archive::Placement>;
 
-// An ArchiveError whose message holds `part`.
 auto fails(const std::string& part) { return ::testing::ThrowsMessage<archive::ArchiveError>(::testing::HasSubstr(part)); }
 
 // The chunk file read into memory; extracting it to a file must give the same bytes.

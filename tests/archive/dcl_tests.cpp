@@ -15,11 +15,9 @@ using fixtures::pattern;
 using fixtures::stormImplode;
 namespace dcl = archive::dcl;
 
-// StormLib refuses to explode into less room than the stream's length, or into
-// exactly that much (it copies the stream then): give it more.
-Bytes stormExplode(const Bytes& stream, size_t size) {
-    return fixtures::stormExplode(stream, std::max(size, stream.size() + 1));
-}
+// StormLib refuses to explode into less room than the stream's length, or into exactly that much (it copies the
+// stream then): give it more.
+Bytes stormExplode(const Bytes& stream, size_t size) { return fixtures::stormExplode(stream, std::max(size, stream.size() + 1)); }
 
 // Decodes into room for exactly `size` bytes, as the game does; a stream must fill it.
 Bytes ourExplode(const Bytes& stream, size_t size) {

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <future>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -25,7 +26,6 @@ std::set<fs::path> names(const fs::path& folder) {
     return out;
 }
 
-// A platform::Error whose message holds `part`.
 auto fails(const std::string& part) { return ThrowsMessage<platform::Error>(HasSubstr(part)); }
 
 // ---- one file, one identity ------------------------------------------------------
@@ -116,19 +116,17 @@ TEST(Lock, AKilledHoldersLockGoesAndItsFileBesideTheMapBecomesALeftover) {
     const ScratchDir dir;
     const fs::path lock = dir / "map.lock", map = dir / "map.scm", ready = dir / "ready";
     writeAll(map, {1});
-    int status = -1;
-    std::thread holder([&] {
-        status = run(GRAFTWELL_HOLDER, {platform::toUtf8(lock), platform::toUtf8(map), platform::toUtf8(ready)}).status;
+    auto holder = std::async(std::launch::async, [&] {
+        return run(GRAFTWELL_HOLDER, {platform::toUtf8(lock), platform::toUtf8(map), platform::toUtf8(ready)}).status;
     });
-    // Ends the holder, here or, should the test stop early, on the way out.
-    const auto end = [&] { platform::removeQuietly(ready), holder.joinable() ? holder.join() : void(); };
-    const struct Ending { decltype(end)& f; ~Ending() { f(); } } ending{end};
+    // Ends the holder, here or, should the test stop early, on the way out (before the wait for it).
+    const struct Ending { const fs::path& ready; ~Ending() { platform::removeQuietly(ready); } } ending{ready};
     for (int i = 0; i < 3000 && !fs::exists(ready); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_TRUE(fs::exists(ready)) << "the holder did not start";
     EXPECT_FALSE(Lock::tryTake(lock));
     EXPECT_EQ(platform::removeLeftovers(map), 0u);
-    end();
-    ASSERT_EQ(status, 0);
+    platform::removeQuietly(ready);
+    ASSERT_EQ(holder.get(), 0);
     EXPECT_TRUE(Lock::tryTake(lock));
     EXPECT_EQ(names(dir.path()).size(), 3u);
     EXPECT_EQ(platform::removeLeftovers(map), 1u);
