@@ -226,8 +226,7 @@ TEST(Carry, KeepsWhatItCannotDecodeAndRefusesWhatDoesNotFit) {
     EXPECT_EQ(archive::readStored(map, "x"), other);
     archive::writeStoredFile(dir / "a.stored", adpcm);
     Bytes file = readAll(dir / "a.stored");
-    file[8] = 2;
-    writeAll(dir / "a.stored", file);
+    writeAll(dir / "a.stored", (file[8] = 2, file));
     EXPECT_THAT([&] { archive::readStoredFile(dir / "a.stored"); }, fails("a.stored: not a stored member file of version 1"));
 }
 

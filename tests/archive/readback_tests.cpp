@@ -12,6 +12,7 @@
 
 namespace fs = std::filesystem;
 using namespace fixtures;
+using protections::kNotesName, protections::sampleChunk, protections::sampleNotes;
 
 namespace {
 
@@ -57,7 +58,7 @@ TEST(ReadBack, MapsWithOverwrittenTablesReadTheNewDataThroughEveryEntry) {
     // First the kept maps on which the two look-ups once disagreed after an add.
     for (const auto& e : fs::directory_iterator(GRAFTWELL_READBACK_CASES)) {
         SCOPED_TRACE(e.path().filename().string());
-        ++cases, added += addAndCompare(readAll(e.path()), protections::sampleChunk(9));
+        ++cases, added += addAndCompare(readAll(e.path()), sampleChunk(9));
     }
     ASSERT_TRUE(cases > 0 && added == cases);
     const ScratchDir dir;
@@ -65,19 +66,18 @@ TEST(ReadBack, MapsWithOverwrittenTablesReadTheNewDataThroughEveryEntry) {
     for (const auto& p : protections::all()) {
         protections::make(p, dir / "map.scm");
         // Maps edited over time hold deleted entries, which a new entry may take.
-        auto withDeleted = RawMap::load(dir / "map.scm");
-        for (size_t i = 1; i < withDeleted.hashes.size(); i += 2)
-            if (withDeleted.hashes[i].block == mpq::kEmpty)
-                withDeleted.hashes[i].block = mpq::kDeleted;
-        const bool cutOff = withDeleted.hashes.size() < (withDeleted.hashCount & 0x0FFFFFFF);
-        for (const Bytes& clean : {readAll(dir / "map.scm"), cutOff ? Bytes{} : withDeleted.serialize()}) {
+        auto m = RawMap::load(dir / "map.scm");
+        for (size_t i = 1; i < m.hashes.size(); i += 2)
+            m.hashes[i].block = m.hashes[i].block == mpq::kEmpty ? mpq::kDeleted : m.hashes[i].block;
+        const bool cutOff = m.hashes.size() < (m.hashCount & 0x0FFFFFFF);
+        for (const Bytes& clean : {readAll(dir / "map.scm"), cutOff ? Bytes{} : m.serialize()}) {
             for (int round = 0; round < 40 && !clean.empty(); ++round, ++cases) {
                 Bytes map = clean;
                 const size_t from = map.size() > 20000 ? map.size() - 20000 : 0;
                 for (int n = 1 + int(rng() % 20); n > 0; --n)
                     map[from + rng() % (map.size() - from)] = uint8_t(rng());
                 SCOPED_TRACE(p.name + " round " + std::to_string(round));
-                added += addAndCompare(map, protections::sampleChunk(9));
+                added += addAndCompare(map, sampleChunk(9));
             }
         }
     }
@@ -88,18 +88,16 @@ TEST(ReadBack, MapsWithOverwrittenTablesReadTheNewDataThroughEveryEntry) {
 // member's data lies in it; then it goes past everything else, and that member's bytes stay as they were.
 TEST(ReadBack, AnAddTakesItsOldPlaceOnlyWhileNothingElsePointsIntoIt) {
     const ScratchDir dir;
-    makeMap(dir / "map.scm", protections::sampleChunk(1), {}, {{protections::kNotesName, protections::sampleNotes()}});
-    const Bytes next = protections::sampleChunk(9), once = archive::addInMemory(readAll(dir / "map.scm"), next, kChunkName, "map");
+    makeMap(dir / "map.scm", sampleChunk(1), {}, {{kNotesName, sampleNotes()}});
+    const Bytes next = sampleChunk(9), once = archive::addInMemory(readAll(dir / "map.scm"), next, kChunkName, "map");
     ASSERT_EQ(archive::addInMemory(once, next, kChunkName, "map"), once) << "the same chunk file again changed the map";
-
     auto raw = RawMap::parse(once);
-    raw.blockOf(protections::kNotesName).offset = raw.blockOf(kChunkName).offset + 100;
+    raw.blockOf(kNotesName).offset = raw.blockOf(kChunkName).offset + 100;
     const Bytes shared = raw.serialize();
     archive::Edited how;
     const Bytes again = archive::editInMemory(shared, {archive::Change::replace(kChunkName, next)}, "map", &how);
     EXPECT_EQ(how.placements, std::vector{archive::Placement::Appended});
-    EXPECT_EQ(archive::readStored(again, protections::kNotesName, "map"),
-              archive::readStored(shared, protections::kNotesName, "map"));
+    EXPECT_EQ(archive::readStored(again, kNotesName, "map"), archive::readStored(shared, kNotesName, "map"));
     EXPECT_EQ(archive::readMember(again, kChunkName, "map"), next);
 }
 
