@@ -24,12 +24,7 @@ uint32_t blockIndex(const RawMap& m, std::string_view name) { return m.hashes.at
 
 // `run` slots from the chunk file's start slot on: its entry (block index `high` bits set, in `locale`), a decoy (its
 // name on the notes' block) or deleted.
-struct Slot {
-    uint32_t at;
-    enum { Chunk, Decoy, Deleted } what;
-    uint32_t run = 1, high = 0;
-    uint16_t locale = 0;
-};
+struct Slot { uint32_t at; enum { Chunk, Decoy, Deleted } what; uint32_t run = 1, high = 0; uint16_t locale = 0; };
 
 // A fresh table of `count` slots, moved with the block table past the end of the file so that they may grow, holding
 // `slots`; the notes go in at their start slot or the next free.
