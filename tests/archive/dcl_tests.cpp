@@ -6,8 +6,6 @@
 #include <StormLib.h>
 #include <gtest/gtest.h>
 
-#include <numeric>
-
 namespace {
 
 using fixtures::Bytes;
@@ -32,12 +30,12 @@ Bytes ourExplode(const Bytes& stream, size_t size) {
 // nothing of nothing.
 TEST(Dcl, AgreesWithStormLib) {
     const Bytes notes = protections::sampleNotes();
-    Bytes chunkLike = protections::sampleChunk(2, 24 * 1024), everyByte(256);
+    Bytes chunkLike = protections::sampleChunk(2, 24 * 1024), everyByte;
     chunkLike.insert(chunkLike.begin() + 9000, 700, 0);
     // The same kilobyte twice, farther apart than a window reaches.
     chunkLike.insert(chunkLike.begin() + 14000, notes.begin(), notes.begin() + 1000);
     chunkLike.insert(chunkLike.begin() + 100, notes.begin(), notes.begin() + 1000);
-    std::iota(everyByte.begin(), everyByte.end(), 0); // every literal code, then text
+    for (int i = 0; i < 256; ++i) everyByte.push_back(uint8_t(i)); // every literal code, then text
     const std::string text = "Terrain, units and triggers; the game reads them all. ";
     for (int i = 0; i < 40; ++i)
         everyByte.insert(everyByte.end(), text.begin(), text.begin() + static_cast<ptrdiff_t>(i % text.size()));

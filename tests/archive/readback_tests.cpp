@@ -25,8 +25,7 @@ std::optional<uint32_t> walkedBlock(const Bytes& map, std::string_view name, std
         return e.block < mpq::kDeleted && e.nameA == mpq::hashString(name, 1) && e.nameB == mpq::hashString(name, 2);
     };
     for (const HashEntry& e : m.hashes)
-        if (named(e))
-            all.insert(e.block & 0x0FFFFFFF);
+        if (named(e)) all.insert(e.block & 0x0FFFFFFF);
     std::optional<uint32_t> last;
     for (size_t i = 0, j = start < n ? start : 0; i < n && m.hashes[j].block != mpq::kEmpty; ++i, j = (j + 1) % n)
         if (named(m.hashes[j]))
