@@ -101,26 +101,28 @@ Bytes flipLast(Bytes b) { b.back() ^= 0x5A; return b; }
 
 // Maps of each codec and key (plain, encrypted, encrypted with the key adjusted for the place), at these sector shifts
 // and header offsets.
-std::vector<MapOptions> styles(std::vector<uint16_t> shifts, std::vector<uint32_t> offsets) {
-    std::vector<MapOptions> out;
+struct Style : MapOptions {
+    friend void PrintTo(const Style& o, std::ostream* os) {
+        const char* const codecs[] = {"Plain", "Imploded", "Zlib", "Pkware"};
+        *os << codecs[int(o.codec)] << (o.adjustedKey ? "AdjustedKey" : o.encrypted ? "Encrypted" : "") << "_Shift"
+            << o.sectorShift << "_At" << o.headerOffset;
+    }
+};
+std::vector<Style> styles(std::vector<uint16_t> shifts, std::vector<uint32_t> offsets) {
+    std::vector<Style> out;
     for (const Codec codec : {Codec::None, Codec::Implode, Codec::Zlib, Codec::Pkware})
         for (const int key : {0, 1, 2})
             for (const uint16_t shift : shifts)
                 for (const uint32_t offset : offsets)
-                    out.push_back({codec, key > 0, key > 1, offset, shift});
+                    out.push_back({{codec, key > 0, key > 1, offset, shift}});
     return out;
 }
-std::string styleName(const ::testing::TestParamInfo<MapOptions>& info) {
-    const MapOptions& o = info.param;
-    const char* const codecs[] = {"Plain", "Imploded", "Zlib", "Pkware"};
-    return codecs[int(o.codec)] + std::string(o.adjustedKey ? "AdjustedKey" : o.encrypted ? "Encrypted" : "") + "_Shift" +
-           std::to_string(o.sectorShift) + "_At" + std::to_string(o.headerOffset);
-}
+std::string styleName(const ::testing::TestParamInfo<Style>& info) { return ::testing::PrintToString(info.param); }
 
 // New chunk files are stored like the old (codec, encryption), never with the adjusted key or single-unit flag,
 // which only confuse readers. In turn: ones that fit take the old one's place (what is left over zeroed), a larger
 // one goes past the notes, where smaller ones then stay (the file cut short) and a larger one grows.
-class CleanMap : public ::testing::TestWithParam<MapOptions> {};
+class CleanMap : public ::testing::TestWithParam<Style> {};
 TEST_P(CleanMap, ReadsEveryMemberAndPlacesEachNewChunkFile) {
     NEEDS_NPM_READER();
     const Codec codec = GetParam().codec;
@@ -175,7 +177,7 @@ Bytes stormRead(const fs::path& map, const std::string& name) {
 // A sound read as stored from a map of each style, kept in a working file and carried in one edit with a new chunk
 // file under its own name and another: both read as the original (by StormLib too: re-keyed for their name and place)
 // and hold its stored bytes; the map's own members are untouched.
-class Carried : public ::testing::TestWithParam<MapOptions> {};
+class Carried : public ::testing::TestWithParam<Style> {};
 TEST_P(Carried, ReadsAsTheOriginalUnderEachName) {
     const ScratchDir dir;
     const std::string wav = "staredit\\wav\\a.wav", renamed = "staredit\\wav\\b.wav";

@@ -31,7 +31,11 @@ auto fails(const std::string& part) { return ThrowsMessage<platform::Error>(HasS
 // ---- one file, one identity ------------------------------------------------------
 
 // Another name for `file`, or one that names nothing where this system has no such name.
-using Spelling = std::pair<const char*, fs::path (*)(const fs::path& file)>;
+struct Spelling {
+    const char* name;
+    fs::path (*make)(const fs::path& file);
+    friend void PrintTo(const Spelling& s, std::ostream* os) { *os << s.name; }
+};
 
 // The 8.3 name, as cmd's "dir /x" lists it just before the long one.
 fs::path shortName(const fs::path& file) {
@@ -75,13 +79,13 @@ TEST_P(SameFile, HasOneIdentityByEveryName) {
         explicit InFolder(const fs::path& p) { fs::current_path(p); }
         ~InFolder() { fs::current_path(was); }
     } in(dir.path());
-    const fs::path other = GetParam().second(file);
+    const fs::path other = GetParam().make(file);
     if (std::error_code ec; !fs::exists(other, ec)) GTEST_SKIP() << "this system has no such name";
     EXPECT_EQ(platform::fileId(other), platform::fileId(file)) << other.string();
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, SameFile, ::testing::ValuesIn(kSpellings),
-                         [](const auto& info) { return std::string(info.param.first); });
+                         [](const auto& info) { return ::testing::PrintToString(info.param); });
 
 TEST(FileId, TellsFilesApartAndNamesAMissingOne) {
     const ScratchDir dir;
@@ -156,13 +160,17 @@ TEST(Leftovers, OnlyUnheldFilesOfTheMapsOwnPatternGo) {
 // Folders named past 260 characters, or ending in a space or a dot (which Windows strips from a name unless
 // it is given in the long form): a map there is made, replaced, read, listed under its own name and removed; the folder
 // is writable.
-using Folders = std::pair<const char*, std::vector<std::string>>;
+struct Folders {
+    const char* name;
+    std::vector<std::string> path;
+    friend void PrintTo(const Folders& f, std::ostream* os) { *os << f.name; }
+};
 class HardPath : public ::testing::TestWithParam<Folders> {};
 
 TEST_P(HardPath, HoldsAMapLikeAnyOther) {
     const ScratchDir dir;
     fs::path folder = dir.path();
-    for (const auto& name : GetParam().second) folder /= name;
+    for (const auto& name : GetParam().path) folder /= name;
     platform::createFolders(folder);
     const fs::path map = folder / "map.scm";
     platform::writeReplacing(map, Bytes(10, 1));
@@ -175,7 +183,7 @@ TEST_P(HardPath, HoldsAMapLikeAnyOther) {
     EXPECT_EQ(platform::writeAccess(folder), platform::Access::Writable);
     EXPECT_EQ(names(folder.parent_path()), (std::set<fs::path>{folder.filename()}));
     EXPECT_EQ(names(folder), (std::set<fs::path>{"map.scm"})) << "the write access probe was left behind";
-    platform::removeTree(dir / GetParam().second.front());
+    platform::removeTree(dir / GetParam().path.front());
     EXPECT_TRUE(names(dir.path()).empty());
 }
 
@@ -183,7 +191,7 @@ INSTANTIATE_TEST_SUITE_P(Folders, HardPath,
                          ::testing::Values(Folders{"Long", std::vector(5, std::string(60, 'd'))},
                                            Folders{"EndingInASpace", {"maps ", "more "}},
                                            Folders{"EndingInADot", {"maps.", "more."}}),
-                         [](const auto& info) { return std::string(info.param.first); });
+                         [](const auto& info) { return ::testing::PrintToString(info.param); });
 
 // A folder is writable when a file can be made in it, not when it opens for adding one: Wine grants that open
 // where it then refuses the file.
