@@ -13,30 +13,48 @@ Bytes sampleChunk(uint32_t seed, size_t size) {
 
 Bytes sampleNotes() { return pattern(3000, 7, false); }
 
-HashEntry entryFor(std::string_view name, uint32_t block, uint16_t locale) {
+namespace {
+
+// A live hash entry for `name`; the start slot of `name` in a table of `count`.
+HashEntry entryFor(std::string_view name, uint32_t block, uint16_t locale = 0) {
     return {mpq::hashString(name, 1), mpq::hashString(name, 2), locale, 0, block};
 }
 uint32_t startSlot(std::string_view name, uint32_t count) { return mpq::hashString(name, 0) & (count - 1); }
-
-namespace {
-
 uint32_t blockIndex(const RawMap& m, std::string_view name) { return m.hashes.at(m.findHash(name)).block; }
-using Fill = std::function<void(std::vector<HashEntry>&, uint32_t start, uint32_t chunk, uint32_t notes)>;
 
-// A fresh table of `count` slots, moved with the block table past the end of the file
-// so that they may grow. `fill` places chunk entries relative to the chunk's start slot
-// (by default, just the chunk there); the notes go in at their start slot or the next free.
-Bytes withTable(RawMap& m, uint32_t count, const Fill& fill = {}) {
+// `run` slots from the chunk file's start slot on: its entry (block index `high` bits set, in `locale`), a decoy (its
+// name on the notes' block) or deleted.
+struct Slot { uint32_t at; enum { Chunk, Decoy, Deleted } what; uint32_t run = 1, high = 0; uint16_t locale = 0; };
+
+// A fresh table of `count` slots, moved with the block table past the end of the file so that they may grow, holding
+// `slots`; the notes go in at their start slot or the next free.
+Bytes withTable(RawMap& m, uint32_t count, const std::vector<Slot>& slots = {{0, Slot::Chunk}}) {
     const uint32_t chunk = blockIndex(m, kChunkName), notes = blockIndex(m, kNotesName);
     const uint32_t start = startSlot(kChunkName, count);
     m.hashes.assign(count, {});
-    fill ? fill(m.hashes, start, chunk, notes) : void(m.hashes[start % count] = entryFor(kChunkName, chunk));
+    for (const Slot& s : slots)
+        for (uint32_t k = s.at; k < s.at + s.run; ++k)
+            m.hashes[(start + k) % count] = s.what == Slot::Deleted ? HashEntry{.block = mpq::kDeleted}
+                                            : entryFor(kChunkName, (s.what == Slot::Chunk ? chunk : notes) | s.high, s.locale);
     size_t i = startSlot(kNotesName, count);
     while (m.hashes[i % count].block < mpq::kDeleted) ++i;
     m.hashes[i % count] = entryFor(kNotesName, notes);
     m.hashCount = count, m.hashOffset = int32_t(m.bytes.size() - m.headerPos);
     m.blockOffset = m.hashOffset + int32_t(count * 16);
     return m.serialize();
+}
+
+// The chunk file's and the notes' entries first in a table of `count` moved to the end of the file, which then ends
+// `kept` bytes into it; the entries cut off read as deleted.
+Bytes cutOff(RawMap& m, uint32_t count, size_t kept) {
+    const HashEntry chunk = entryFor(kChunkName, blockIndex(m, kChunkName));
+    const HashEntry notes = entryFor(kNotesName, blockIndex(m, kNotesName));
+    m.hashes.assign(kept / 16 + 1, HashEntry{.block = mpq::kDeleted});
+    m.hashes[0] = chunk, m.hashes[1] = notes;
+    m.hashCount = count, m.hashOffset = int32_t(m.bytes.size() - m.headerPos);
+    Bytes b = m.serialize();
+    b.resize(m.headerPos + m.hashOffset + kept);
+    return b;
 }
 
 } // namespace
@@ -62,25 +80,10 @@ const std::vector<Protection>& all() {
         {"HashCountHighBits", O{.codec = Codec::Implode, .encrypted = true},
          [](RawMap& m) { return m.hashCount |= 0xA0000000, m.serialize(); }},
         {"HashCountNotPowerOfTwo", O{}, [](RawMap& m) { return withTable(m, 12); }},
-        // Four whole entries and part of a fifth remain; the missing ones read as deleted.
-        {"HashTableCutOffByTheEnd", O{.codec = Codec::None}, [](RawMap& m) {
-             std::vector<HashEntry> t(16, HashEntry{.block = mpq::kDeleted});
-             t[0] = entryFor(kChunkName, blockIndex(m, kChunkName));
-             t[1] = entryFor(kNotesName, blockIndex(m, kNotesName));
-             m.hashes = t, m.hashCount = 16, m.hashOffset = int32_t(m.bytes.size() - m.headerPos);
-             Bytes b = m.serialize();
-             b.resize(m.headerPos + m.hashOffset + 4 * 16 + 7);
-             return b;
-         }},
+        // Four whole entries and part of a fifth remain.
+        {"HashTableCutOffByTheEnd", O{.codec = Codec::None}, [](RawMap& m) { return cutOff(m, 16, 4 * 16 + 7); }},
         // A declared 4,194,304 entries of which the end of the file leaves four, as in a published map.
-        {"HugeHashTableCutOffByTheEnd", O{.encrypted = true}, [](RawMap& m) {
-             std::vector<HashEntry> t(5, HashEntry{.block = mpq::kDeleted});
-             t[0] = entryFor(kChunkName, blockIndex(m, kChunkName)), t[1] = entryFor(kNotesName, blockIndex(m, kNotesName));
-             m.hashes = t, m.hashCount = 1u << 22, m.hashOffset = int32_t(m.bytes.size() - m.headerPos);
-             Bytes b = m.serialize();
-             b.resize(b.size() - 16);
-             return b;
-         }},
+        {"HugeHashTableCutOffByTheEnd", O{.encrypted = true}, [](RawMap& m) { return cutOff(m, 1u << 22, 4 * 16); }},
         // The chunk file's block reaches over the notes' data: neither may be written over.
         {"OverlappingBlocks", O{.codec = Codec::Implode}, [](RawMap& m) {
              BlockEntry& chunk = m.blockOf(kChunkName);
@@ -88,32 +91,17 @@ const std::vector<Protection>& all() {
              return m.serialize();
          }, false, true},
         // A decoy met first; a deleted slot between is passed over.
-        {"LastMatchWins", O{.encrypted = true, .adjustedKey = true}, [](RawMap& m) {
-             return withTable(m, 16, [](auto& t, uint32_t s, uint32_t chunk, uint32_t notes) {
-                 t[s] = entryFor(kChunkName, notes), t[(s + 1) % 16].block = mpq::kDeleted;
-                 t[(s + 2) % 16] = entryFor(kChunkName, chunk);
-             });
-         }},
+        {"LastMatchWins", O{.encrypted = true, .adjustedKey = true},
+         [](RawMap& m) { return withTable(m, 16, {{0, Slot::Decoy}, {1, Slot::Deleted}, {2, Slot::Chunk}}); }},
         // The only chunk entry carries a language: asked for the neutral one, the game takes it.
-        {"OnlyEntryHasALanguage", O{.codec = Codec::Implode}, [](RawMap& m) {
-             return withTable(m, 16, [](auto& t, uint32_t s, uint32_t chunk, uint32_t) {
-                 t[s] = entryFor(kChunkName, chunk, 0x409);
-             });
-         }, true},
+        {"OnlyEntryHasALanguage", O{.codec = Codec::Implode},
+         [](RawMap& m) { return withTable(m, 16, {{0, Slot::Chunk, 1, 0, 0x409}}); }, true},
         // The walk stops at an empty slot: the decoy behind it is never read.
-        {"DecoyPastAnEmptySlot", O{.codec = Codec::Pkware}, [](RawMap& m) {
-             return withTable(m, 16, [](auto& t, uint32_t s, uint32_t chunk, uint32_t notes) {
-                 t[s] = entryFor(kChunkName, chunk), t[(s + 2) % 16] = entryFor(kChunkName, notes);
-             });
-         }, true},
-        // The real entry lies just before the start slot: the walk reaches it last, after
-        // wrapping over deleted slots.
+        {"DecoyPastAnEmptySlot", O{.codec = Codec::Pkware},
+         [](RawMap& m) { return withTable(m, 16, {{0, Slot::Chunk}, {2, Slot::Decoy}}); }, true},
+        // The real entry lies just before the start slot: the walk reaches it last, after wrapping over deleted slots.
         {"WrappedWalkAndMaskedBlockIndex", O{.codec = Codec::Pkware}, [](RawMap& m) {
-             return withTable(m, 16, [](auto& t, uint32_t s, uint32_t chunk, uint32_t notes) {
-                 for (uint32_t k = 1; k < 15; ++k)
-                     t[(s + k) % 16].block = mpq::kDeleted;
-                 t[s] = entryFor(kChunkName, notes), t[(s + 15) % 16] = entryFor(kChunkName, chunk | 0x70000000);
-             });
+             return withTable(m, 16, {{0, Slot::Decoy}, {1, Slot::Deleted, 14}, {15, Slot::Chunk, 1, 0x70000000}});
          }},
         {"SingleUnitFlagOnSectoredData", O{.sectorShift = 0},
          [](RawMap& m) { return m.blockOf(kChunkName).flags |= mpq::kSingleUnit, m.serialize(); }},

@@ -30,8 +30,4 @@ inline void PrintTo(const Protection& p, std::ostream* os) { *os << p.name; }
 // Writes the clean map with `chunk` and the notes at `path`, then patches it.
 void make(const Protection& p, const std::filesystem::path& path, const Bytes& chunk = sampleChunk());
 
-// A live hash entry for `name`; the start slot of `name` in a table of `count`.
-fixtures::HashEntry entryFor(std::string_view name, uint32_t block, uint16_t locale = 0);
-uint32_t startSlot(std::string_view name, uint32_t count);
-
 } // namespace protections

@@ -1,53 +1,35 @@
 // Whenever an add succeeds, even on maps whose last bytes (where the tables usually are) were overwritten at
 // random, the game's look-up finds the new data, and so does any reader that takes another entry of the name.
 #include "archive.h"
-#include "bytes.h"
-#include "crypt.h"
-#include "fixtures.h"
 #include "layout.h"
 #include "protections.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <optional>
 #include <random>
 #include <set>
 
 namespace fs = std::filesystem;
 using namespace fixtures;
+using protections::kNotesName, protections::sampleChunk, protections::sampleNotes;
 
 namespace {
-
-uint32_t le32(const Bytes& b, size_t at) { return archive::load32(&b[at]); }
 
 // Deliberately plain: walk from the name's start slot, stop at an empty slot, skip deleted ones; the last entry
 // of the name in any language wins. `all` gets the blocks of every live entry of the name in the table.
 std::optional<uint32_t> walkedBlock(const Bytes& map, std::string_view name, std::set<uint32_t>& all) {
-    size_t h = 0;
-    while (h + 32 <= map.size() && !(std::memcmp(&map[h], "MPQ\x1A", 4) == 0 && le32(map, h + 4) >= 32))
-        h += 512;
-    if (h + 32 > map.size())
-        return std::nullopt;
-    const uint32_t count = le32(map, h + 24) & 0x0FFFFFFF;
-    const int64_t at = int64_t(h) + int32_t(le32(map, h + 16));
-    if (count == 0 || at < 0 || at >= int64_t(map.size()))
-        return std::nullopt;
-    Bytes t(map.begin() + at, map.begin() + at + int64_t(std::min<size_t>(count, (map.size() - size_t(at)) / 16) * 16));
-    archive::crypt::decrypt(t.data(), t.size(), archive::crypt::kHashTableKey);
-    const size_t n = t.size() / 16, start = mpq::hashString(name, 0) & (count - 1);
-    const auto named = [&](size_t j) {
-        const uint32_t block = le32(t, j * 16 + 12);
-        return block < mpq::kDeleted && le32(t, j * 16) == mpq::hashString(name, 1) &&
-               le32(t, j * 16 + 4) == mpq::hashString(name, 2);
+    const RawMap m = RawMap::parse(map);
+    const size_t n = m.hashes.size(), start = mpq::hashString(name, 0) & ((m.hashCount & 0x0FFFFFFF) - 1);
+    const auto named = [&](const HashEntry& e) {
+        return e.block < mpq::kDeleted && e.nameA == mpq::hashString(name, 1) && e.nameB == mpq::hashString(name, 2);
     };
-    for (size_t j = 0; j < n; ++j)
-        if (named(j))
-            all.insert(le32(t, j * 16 + 12) & 0x0FFFFFFF);
+    for (const HashEntry& e : m.hashes)
+        if (named(e)) all.insert(e.block & 0x0FFFFFFF);
     std::optional<uint32_t> last;
-    for (size_t i = 0, j = start < n ? start : 0; i < n && le32(t, j * 16 + 12) != mpq::kEmpty; ++i, j = (j + 1) % n)
-        if (named(j))
-            last = le32(t, j * 16 + 12) & 0x0FFFFFFF;
+    for (size_t i = 0, j = start < n ? start : 0; i < n && m.hashes[j].block != mpq::kEmpty; ++i, j = (j + 1) % n)
+        if (named(m.hashes[j]))
+            last = m.hashes[j].block & 0x0FFFFFFF;
     return last;
 }
 
@@ -75,7 +57,7 @@ TEST(ReadBack, MapsWithOverwrittenTablesReadTheNewDataThroughEveryEntry) {
     // First the kept maps on which the two look-ups once disagreed after an add.
     for (const auto& e : fs::directory_iterator(GRAFTWELL_READBACK_CASES)) {
         SCOPED_TRACE(e.path().filename().string());
-        ++cases, added += addAndCompare(readAll(e.path()), protections::sampleChunk(9));
+        ++cases, added += addAndCompare(readAll(e.path()), sampleChunk(9));
     }
     ASSERT_TRUE(cases > 0 && added == cases);
     const ScratchDir dir;
@@ -83,19 +65,18 @@ TEST(ReadBack, MapsWithOverwrittenTablesReadTheNewDataThroughEveryEntry) {
     for (const auto& p : protections::all()) {
         protections::make(p, dir / "map.scm");
         // Maps edited over time hold deleted entries, which a new entry may take.
-        auto withDeleted = RawMap::load(dir / "map.scm");
-        for (size_t i = 1; i < withDeleted.hashes.size(); i += 2)
-            if (withDeleted.hashes[i].block == mpq::kEmpty)
-                withDeleted.hashes[i].block = mpq::kDeleted;
-        const bool cutOff = withDeleted.hashes.size() < (withDeleted.hashCount & 0x0FFFFFFF);
-        for (const Bytes& clean : {readAll(dir / "map.scm"), cutOff ? Bytes{} : withDeleted.serialize()}) {
+        auto m = RawMap::load(dir / "map.scm");
+        for (size_t i = 1; i < m.hashes.size(); i += 2)
+            m.hashes[i].block = m.hashes[i].block == mpq::kEmpty ? mpq::kDeleted : m.hashes[i].block;
+        const bool cutOff = m.hashes.size() < (m.hashCount & 0x0FFFFFFF);
+        for (const Bytes& clean : {readAll(dir / "map.scm"), cutOff ? Bytes{} : m.serialize()}) {
             for (int round = 0; round < 40 && !clean.empty(); ++round, ++cases) {
                 Bytes map = clean;
                 const size_t from = map.size() > 20000 ? map.size() - 20000 : 0;
                 for (int n = 1 + int(rng() % 20); n > 0; --n)
                     map[from + rng() % (map.size() - from)] = uint8_t(rng());
                 SCOPED_TRACE(p.name + " round " + std::to_string(round));
-                added += addAndCompare(map, protections::sampleChunk(9));
+                added += addAndCompare(map, sampleChunk(9));
             }
         }
     }
@@ -106,18 +87,16 @@ TEST(ReadBack, MapsWithOverwrittenTablesReadTheNewDataThroughEveryEntry) {
 // member's data lies in it; then it goes past everything else, and that member's bytes stay as they were.
 TEST(ReadBack, AnAddTakesItsOldPlaceOnlyWhileNothingElsePointsIntoIt) {
     const ScratchDir dir;
-    makeMap(dir / "map.scm", protections::sampleChunk(1), {}, {{protections::kNotesName, protections::sampleNotes()}});
-    const Bytes next = protections::sampleChunk(9), once = archive::addInMemory(readAll(dir / "map.scm"), next, kChunkName, "map");
+    makeMap(dir / "map.scm", sampleChunk(1), {}, {{kNotesName, sampleNotes()}});
+    const Bytes next = sampleChunk(9), once = archive::addInMemory(readAll(dir / "map.scm"), next, kChunkName, "map");
     ASSERT_EQ(archive::addInMemory(once, next, kChunkName, "map"), once) << "the same chunk file again changed the map";
-
     auto raw = RawMap::parse(once);
-    raw.blockOf(protections::kNotesName).offset = raw.blockOf(kChunkName).offset + 100;
+    raw.blockOf(kNotesName).offset = raw.blockOf(kChunkName).offset + 100;
     const Bytes shared = raw.serialize();
     archive::Edited how;
     const Bytes again = archive::editInMemory(shared, {archive::Change::replace(kChunkName, next)}, "map", &how);
     EXPECT_EQ(how.placements, std::vector{archive::Placement::Appended});
-    EXPECT_EQ(archive::readStored(again, protections::kNotesName, "map"),
-              archive::readStored(shared, protections::kNotesName, "map"));
+    EXPECT_EQ(archive::readStored(again, kNotesName, "map"), archive::readStored(shared, kNotesName, "map"));
     EXPECT_EQ(archive::readMember(again, kChunkName, "map"), next);
 }
 

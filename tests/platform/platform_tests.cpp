@@ -7,18 +7,18 @@
 
 #include <chrono>
 #include <fstream>
-#include <iterator>
-#include <optional>
+#include <future>
 #include <set>
 #include <sstream>
 #include <thread>
 
 namespace fs = std::filesystem;
 using namespace fixtures;
-using platform::Kind;
 using platform::Lock;
 
 namespace {
+
+using ::testing::AllOf, ::testing::HasSubstr, ::testing::Property, ::testing::Throws, ::testing::ThrowsMessage;
 
 std::set<fs::path> names(const fs::path& folder) {
     std::set<fs::path> out;
@@ -26,69 +26,45 @@ std::set<fs::path> names(const fs::path& folder) {
     return out;
 }
 
-// The Error that `f` throws, if any.
-template <class F>
-std::optional<platform::Error> errorOf(F f) {
-    try {
-        f();
-    } catch (const platform::Error& e) {
-        return e;
-    }
-    return std::nullopt;
-}
+auto fails(const std::string& part) { return ThrowsMessage<platform::Error>(HasSubstr(part)); }
 
 // ---- one file, one identity ------------------------------------------------------
 
-// Another name for `file`, or nothing where this system has no such name.
-using Name = std::optional<fs::path>;
+// Another name for `file`, or one that names nothing where this system has no such name.
 struct Spelling {
     const char* name;
-    Name (*make)(const fs::path& file);
+    fs::path (*make)(const fs::path& file);
     friend void PrintTo(const Spelling& s, std::ostream* os) { *os << s.name; }
 };
 
-// `at`, when `link` could make it.
-template <class Link>
-Name linked(const fs::path& at, Link link) {
-    std::error_code ec;
-    link(at, ec);
-    return ec ? Name() : at;
+// The 8.3 name, as cmd's "dir /x" lists it just before the long one.
+fs::path shortName(const fs::path& file) {
+    const char* cmd = "C:\\windows\\system32\\cmd.exe";
+    std::istringstream listing(fs::exists(cmd) ? run(cmd, {"/c", "dir", "/x", file.parent_path().string()}).out : "");
+    for (std::string before, word; listing >> word; before = word)
+        if (word == file.filename().string() && before.find('~') != std::string::npos)
+            return file.parent_path() / before;
+    return {};
 }
 
-// The 8.3 name, as cmd's "dir /x" lists it beside the long one.
-Name shortName(const fs::path& file) {
-    const char* cmd = "C:\\windows\\system32\\cmd.exe";
-    if (!fs::exists(cmd)) return std::nullopt;
-    std::istringstream listing(run(cmd, {"/c", "dir", "/x", file.parent_path().string()}).out);
-    for (std::string line; std::getline(listing, line);) {
-        std::istringstream words(line);
-        std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
-        if (w.size() > 1 && w.back() == file.filename().string() && w[w.size() - 2].find('~') != std::string::npos)
-            return file.parent_path() / w[w.size() - 2];
-    }
-    return std::nullopt;
+// `name` beside `file`, made a hard or symbolic link to it where this system can.
+fs::path linked(const fs::path& file, const char* name, bool hard) {
+    const fs::path at = file.parent_path() / name;
+    std::error_code ec;
+    hard ? fs::create_hard_link(file, at, ec) : fs::create_symlink(file, at, ec);
+    return at;
 }
 
 const Spelling kSpellings[] = {
     {"DotsAndDotDots",
-     [](const fs::path& f) -> Name {
+     [](const fs::path& f) {
          fs::create_directory(f.parent_path() / "x");
          return f.parent_path() / "." / "x" / ".." / f.filename();
      }},
-    {"Relative", [](const fs::path& f) -> Name { return f.filename(); }}, // the test runs in the file's folder
-    {"HardLink",
-     [](const fs::path& f) {
-         return linked(f.parent_path() / "hard.scm", [&](auto& at, auto& ec) { fs::create_hard_link(f, at, ec); });
-     }},
-    {"SymbolicLink",
-     [](const fs::path& f) {
-         return linked(f.parent_path() / "link.scm", [&](auto& at, auto& ec) { fs::create_symlink(f, at, ec); });
-     }},
-    {"LetterCase",
-     [](const fs::path& f) -> Name {
-         const fs::path upper = f.parent_path() / "LONGMAPNAME.SCM";
-         return fs::exists(upper) ? upper : Name();
-     }},
+    {"Relative", [](const fs::path& f) { return f.filename(); }}, // the test runs in the file's folder
+    {"HardLink", [](const fs::path& f) { return linked(f, "hard.scm", true); }},
+    {"SymbolicLink", [](const fs::path& f) { return linked(f, "link.scm", false); }},
+    {"LetterCase", [](const fs::path& f) { return f.parent_path() / "LONGMAPNAME.SCM"; }},
     {"ShortName", shortName},
 };
 
@@ -103,9 +79,9 @@ TEST_P(SameFile, HasOneIdentityByEveryName) {
         explicit InFolder(const fs::path& p) { fs::current_path(p); }
         ~InFolder() { fs::current_path(was); }
     } in(dir.path());
-    const auto other = GetParam().make(file);
-    if (!other) GTEST_SKIP() << "this system has no such name";
-    EXPECT_EQ(platform::fileId(*other), platform::fileId(file)) << other->string();
+    const fs::path other = GetParam().make(file);
+    if (std::error_code ec; !fs::exists(other, ec)) GTEST_SKIP() << "this system has no such name";
+    EXPECT_EQ(platform::fileId(other), platform::fileId(file)) << other.string();
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, SameFile, ::testing::ValuesIn(kSpellings),
@@ -116,10 +92,9 @@ TEST(FileId, TellsFilesApartAndNamesAMissingOne) {
     writeAll(dir / "a.scm", {1});
     writeAll(dir / "b.scm", {1});
     EXPECT_NE(platform::fileId(dir / "a.scm"), platform::fileId(dir / "b.scm"));
-    const auto e = errorOf([&] { platform::fileId(dir / "gone.scm"); });
-    ASSERT_TRUE(e);
-    EXPECT_TRUE(e->notFound());
-    EXPECT_THAT(e->what(), ::testing::HasSubstr("gone.scm"));
+    EXPECT_THAT([&] { platform::fileId(dir / "gone.scm"); },
+                Throws<platform::Error>(AllOf(Property(&platform::Error::notFound, true),
+                                              Property(&std::exception::what, HasSubstr("gone.scm")))));
 }
 
 // ---- locks and leftovers -------------------------------------------------------
@@ -136,8 +111,7 @@ TEST(Lock, ExcludesEveryOtherTakerUntilReleasedEvenInOneProcess) {
     moved = Lock();
     EXPECT_TRUE(Lock::tryTake(file));
     EXPECT_TRUE(Lock::tryTake(file)) << "the temporary's lock was not released";
-    const auto e = errorOf([&] { Lock::tryTake(dir / "no folder" / "map.lock"); });
-    EXPECT_THAT(e ? e->what() : "", ::testing::HasSubstr("map.lock"));
+    EXPECT_THAT([&] { Lock::tryTake(dir / "no folder" / "map.lock"); }, fails("map.lock"));
 }
 
 // A killed Save's lock goes with its process, and the file it made beside the map stays held until then, and
@@ -146,23 +120,17 @@ TEST(Lock, AKilledHoldersLockGoesAndItsFileBesideTheMapBecomesALeftover) {
     const ScratchDir dir;
     const fs::path lock = dir / "map.lock", map = dir / "map.scm", ready = dir / "ready";
     writeAll(map, {1});
-    int status = -1;
-    std::thread holder([&] {
-        status = run(GRAFTWELL_HOLDER, {platform::toUtf8(lock), platform::toUtf8(map), platform::toUtf8(ready)}).status;
+    auto holder = std::async(std::launch::async, [&] {
+        return run(GRAFTWELL_HOLDER, {platform::toUtf8(lock), platform::toUtf8(map), platform::toUtf8(ready)}).status;
     });
-    // Ends the holder, here or, should the test stop early, on the way out.
-    const auto end = [&] {
-        std::error_code ec;
-        fs::remove(ready, ec);
-        if (holder.joinable()) holder.join();
-    };
-    const struct Ending { decltype(end)& f; ~Ending() { f(); } } ending{end};
+    // Ends the holder, here or, should the test stop early, on the way out (before the wait for it).
+    const struct Ending { const fs::path& ready; ~Ending() { platform::removeQuietly(ready); } } ending{ready};
     for (int i = 0; i < 3000 && !fs::exists(ready); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_TRUE(fs::exists(ready)) << "the holder did not start";
     EXPECT_FALSE(Lock::tryTake(lock));
     EXPECT_EQ(platform::removeLeftovers(map), 0u);
-    end();
-    ASSERT_EQ(status, 0);
+    platform::removeQuietly(ready);
+    ASSERT_EQ(holder.get(), 0);
     EXPECT_TRUE(Lock::tryTake(lock));
     EXPECT_EQ(names(dir.path()).size(), 3u);
     EXPECT_EQ(platform::removeLeftovers(map), 1u);
@@ -190,7 +158,8 @@ TEST(Leftovers, OnlyUnheldFilesOfTheMapsOwnPatternGo) {
 // ---- paths Windows makes hard ------------------------------------------------------
 
 // Folders named past 260 characters, or ending in a space or a dot (which Windows strips from a name unless
-// it is given in the long form): a map there is made, replaced, read, listed under its own name and removed.
+// it is given in the long form): a map there is made, replaced, read, listed under its own name and removed; the folder
+// is writable.
 struct Folders {
     const char* name;
     std::vector<std::string> path;
@@ -211,9 +180,9 @@ TEST_P(HardPath, HoldsAMapLikeAnyOther) {
     EXPECT_EQ(back, Bytes(20, 2));
     EXPECT_EQ(platform::status(map).size, 20u);
     EXPECT_EQ(platform::fileId(map), platform::fileId(folder / ".." / folder.filename() / "map.scm"));
-    EXPECT_EQ(names(folder.parent_path()), (std::set<fs::path>{folder.filename()}));
-    EXPECT_EQ(names(folder), (std::set<fs::path>{"map.scm"}));
     EXPECT_EQ(platform::writeAccess(folder), platform::Access::Writable);
+    EXPECT_EQ(names(folder.parent_path()), (std::set<fs::path>{folder.filename()}));
+    EXPECT_EQ(names(folder), (std::set<fs::path>{"map.scm"})) << "the write access probe was left behind";
     platform::removeTree(dir / GetParam().path.front());
     EXPECT_TRUE(names(dir.path()).empty());
 }
@@ -225,20 +194,15 @@ INSTANTIATE_TEST_SUITE_P(Folders, HardPath,
                          [](const auto& info) { return ::testing::PrintToString(info.param); });
 
 // A folder is writable when a file can be made in it, not when it opens for adding one: Wine grants that open
-// where it then refuses the file. The test leaves nothing behind.
+// where it then refuses the file.
 TEST(WriteAccess, AFolderIsWritableWhereAFileCanBeMade) {
-    const ScratchDir dir;
-    EXPECT_EQ(platform::writeAccess(dir.path()), platform::Access::Writable);
-    EXPECT_TRUE(names(dir.path()).empty());
     int refusing = 0;
     for (const fs::path folder : {GRAFTWELL_UNWRITABLE, GRAFTWELL_SYSTEM_FOLDER}) {
-        if (!fs::is_directory(folder) || std::ofstream(folder / "probe")) {
-            std::error_code ec;
-            fs::remove(folder / "probe", ec);
-            continue; // not there, or we may write there (as root may, in a read-only folder)
-        }
-        ++refusing;
-        EXPECT_NE(platform::writeAccess(folder), platform::Access::Writable) << folder;
+        // Not where it is missing or we may write there (as root may, in a read-only folder).
+        const bool refuses = fs::is_directory(folder) && !std::ofstream(folder / "probe");
+        platform::removeQuietly(folder / "probe");
+        refusing += refuses;
+        EXPECT_TRUE(!refuses || platform::writeAccess(folder) != platform::Access::Writable) << folder;
     }
     if (!refusing) GTEST_SKIP() << "no folder here refuses new files";
 }
