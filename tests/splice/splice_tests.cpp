@@ -251,8 +251,8 @@ TEST_F(Procedures, CopySectionCarriesTheTextsAndSoundFilesTheCopiedTriggersName)
 TEST_F(Procedures, ACancelledOrFailedCopyKeepsTheLastCopyAndShowsIt) {
     ASSERT_TRUE(splice::copySection(fe, work));
     const Bytes copied = readAll(place().tempChunk());
-    const auto redo = [&](std::vector<std::string> sections, std::string other) {
-        fe.sections = sections, fe.other = other;
+    const auto redo = [&](const Strings& sections, const char* other) {
+        fe.sections = sections, fe.other = (dir / other).string();
         EXPECT_FALSE(splice::copySection(fe, work));
         const std::string line = fe.statuses.back();
         EXPECT_TRUE(fe.other == (dir / "other.scx").string() && fe.sections == Strings{"TILE"});
@@ -261,10 +261,9 @@ TEST_F(Procedures, ACancelledOrFailedCopyKeepsTheLastCopyAndShowsIt) {
         EXPECT_TRUE(splice::undo(fe, work));
         return line;
     };
-    const fs::path big = dir / "big.scx";
-    makeMap(big, makeChunk({{"DIM ", {96, 0, 64, 0}}, {"MTXM", Bytes(8, 9)}}));
-    EXPECT_EQ(redo({"MTXM"}, big.string()), "Copy Section cancelled; the last copy, \"TILE\" from other.scx, is kept for Save.");
-    EXPECT_EQ(redo({"UNIT"}, (dir / "edit.scm").string()), "Copy Section failed: edit.scm: the map to edit has no \"UNIT\": its sections are "
+    makeMap(dir / "big.scx", makeChunk({{"DIM ", {96, 0, 64, 0}}, {"MTXM", Bytes(8, 9)}}));
+    EXPECT_EQ(redo({"MTXM"}, "big.scx"), "Copy Section cancelled; the last copy, \"TILE\" from other.scx, is kept for Save.");
+    EXPECT_EQ(redo({"UNIT"}, "edit.scm"), "Copy Section failed: edit.scm: the map to edit has no \"UNIT\": its sections are "
                                   "\"VER \", \"DIM \", \"ERA \", \"TILE\", \"MTXM\", \"STR \"; the last copy, \"TILE\" "
                                   "from other.scx, is kept for Save.");
 }
@@ -307,14 +306,13 @@ TEST_P(Run, EndsAsExpected) {
     const bool hadFolder = fs::exists(work.folder());
     fe.statuses.clear();
     const auto r = c.saving ? splice::save(fe, work) : splice::copySection(fe, work);
-    const Strings& steps = c.saving ? kSaveSteps : kCopySteps;
     ASSERT_EQ(bool(r), c.stopsAt == Done) << r.error;
     if (r) {
         EXPECT_EQ(readAll(place().tempChunk()), c.chunk.empty() ? replaced({c.section}) : makeChunk(c.chunk));
         return;
     }
     ASSERT_GE(fe.statuses.size(), c.stopsAt);
-    EXPECT_EQ(first(fe.statuses, c.stopsAt), first(steps, c.stopsAt));
+    EXPECT_EQ(first(fe.statuses, c.stopsAt), first(c.saving ? kSaveSteps : kCopySteps, c.stopsAt));
     EXPECT_EQ(fe.statuses.back(), r.quiet ? "Copy Section cancelled." : splice::failedLine(c.saving ? "Save" : "Copy Section", r.error));
     // Paths as on POSIX: C:\a\b is matched as /a/b.
     std::string error = std::regex_replace(r.error, std::regex(R"(\b[A-Z]:\\)"), "/");
@@ -363,7 +361,8 @@ INSTANTIATE_TEST_SUITE_P(
          "^no map chosen: pick the map to splice with Browse first$"},
         // Errors about working files name the working folder, never the file.
         {"PlainFileNamedTemp", "TILE",
-         [](Procedures& t) { fs::create_directories(t.work.programFolder()), writeAll(t.work.folder(), {7}); }, Deleting, "^the working folder /.*/temp: cannot open the lock file: "},
+         [](Procedures& t) { fs::create_directories(t.work.programFolder()), writeAll(t.work.folder(), {7}); },
+         Deleting, "^the working folder /.*/temp: cannot open the lock file: "},
         {"WorkingFileInTheWay", "TILE", [](Procedures& t) { fs::create_directories(t.place().firstChunk()); }, Extracting,
          "^the working folder /.*/temp: cannot replace: Is a directory"},
         // The map the user chose is named, not its working copy.
