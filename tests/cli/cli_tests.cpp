@@ -65,11 +65,9 @@ TEST(Cli, CommandsPrintTheirStepsAndExitWithTheirStatus) {
 TEST(Cli, SplicesAtOnceSharingAWorkingFolderNeverMixTheirMaps) {
     const ScratchDir dir;
     const std::string w = (dir / "w").string();
-    const Bytes base = makeChunk({{"VER ", {205, 0}}, {"SPRP", {1, 0, 2, 0}}, {"UNIT", Bytes(36, 0)}});
     const auto with = [](uint8_t v) { return makeChunk({{"VER ", {205, 0}}, {"SPRP", {v, 0, v, 0}}, {"UNIT", Bytes(36, 0)}}); };
-    for (const char* name : {"a.scm", "b.scm"}) makeMap(dir / name, base, {}, {{"extra\\big.bin", pattern(300000, 7, false)}});
-    makeMap(dir / "s3.scm", with(3));
-    makeMap(dir / "s4.scm", with(4));
+    for (const char* name : {"a.scm", "b.scm"}) makeMap(dir / name, with(1), {}, {{"extra\\big.bin", pattern(300000, 7, false)}});
+    for (const uint8_t v : {3, 4}) makeMap(dir / ("s" + std::to_string(v) + ".scm"), with(v));
     for (const bool sameMap : {false, true}) {
         SCOPED_TRACE(sameMap ? "one map" : "two maps");
         const std::string a = (dir / "a.scm").string(), b = (dir / (sameMap ? "a.scm" : "b.scm")).string();
@@ -77,13 +75,10 @@ TEST(Cli, SplicesAtOnceSharingAWorkingFolderNeverMixTheirMaps) {
         std::thread ta([&] { ra = run(GRAFTWELL_CLI, {"splice", a, (dir / "s3.scm").string(), "--section", "SPRP", "--work-dir", w}); });
         std::thread tb([&] { rb = run(GRAFTWELL_CLI, {"splice", b, (dir / "s4.scm").string(), "--section", "SPRP", "--work-dir", w}); });
         ta.join(), tb.join();
-        EXPECT_EQ(ra.status, 0) << ra.err;
-        EXPECT_EQ(rb.status, 0) << rb.err;
+        EXPECT_TRUE(ra.status == 0 && rb.status == 0) << ra.err << rb.err;
         const Bytes got = archive::readMember(a, kChunkName);
         EXPECT_TRUE(got == with(3) || (sameMap && got == with(4)));
-        if (!sameMap) {
-            EXPECT_EQ(archive::readMember(b, kChunkName), with(4));
-        }
+        EXPECT_TRUE(sameMap || archive::readMember(b, kChunkName) == with(4));
         EXPECT_EQ(archive::readMember(a, "extra\\big.bin"), pattern(300000, 7, false));
     }
 }

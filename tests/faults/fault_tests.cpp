@@ -1,6 +1,6 @@
 // Save under injected faults: every file-system call that changes something is made to fail, or the process is
 // killed at it, one call per run. The map to edit must always hold either its old bytes or the saved ones, and a
-// plain rerun of Save must then succeed.
+// plain rerun of Save, or an Undo, must then succeed.
 #include "archive.h"
 #include "fixtures.h"
 
@@ -15,101 +15,83 @@ namespace {
 // early, the copies must be whole either way; whether the map was saved once before, so that Save writes over
 // its own earlier place at the end; and whether the new chunk file is larger, so that it goes past the notes
 // instead of taking the old one's place.
-class SaveUnderFaults : public ::testing::TestWithParam<std::tuple<const char*, const char*, bool, bool>> {
+struct Mode { const char *fault, *copyRange; bool savedBefore = false, larger = false; };
+class SaveUnderFaults : public ::testing::TestWithParam<Mode> {
 protected:
     void SetUp() override {
         makeMap(map, makeChunk({{"VER ", {205, 0}}, {"TILE", pattern(3000, 1)}}), {}, {{"notes", pattern(2000, 4)}});
         makeMap(dir / "other.scm", makeChunk({{"TILE", tile}}));
-        oldBytes = readAll(map);
-        if (std::get<2>(GetParam())) { // saved once from a third map, so that the next Save changes it again
+        if (GetParam().savedBefore) { // saved once from a third map, so that the next Save changes it again
             makeMap(dir / "third.scm", makeChunk({{"TILE", pattern(3000, 2)}}));
             ASSERT_EQ(cli({"splice", map, (dir / "third.scm").string()}), 0);
-            fs::remove_all(dir / "work");
-            oldBytes = readAll(map);
         }
+        oldBytes = readAll(map);
     }
     // graftwell-cli's exit status, with the shim failing or ending it at call `at` (never
     // at 0); a sanitizer runtime would insist on being loaded before the shim.
-    int cli(std::vector<std::string> args, const char* mode = "fail", long at = 0) {
+    int cli(std::vector<std::string> args, long at = 0) {
         args.insert(args.end(), {"--work-dir", (dir / "work").string()});
         return run(GRAFTWELL_CLI, args,
-                   {{"LD_PRELOAD", GRAFTWELL_FAULTSHIM}, {"GW_FAULT_MODE", mode}, {"GW_FAULT_AT", std::to_string(at)},
-                    {"GW_FAULT_FIRED", fired}, {"GW_COPY_RANGE", std::get<1>(GetParam())},
+                   {{"LD_PRELOAD", GRAFTWELL_FAULTSHIM}, {"GW_FAULT_MODE", GetParam().fault},
+                    {"GW_FAULT_AT", std::to_string(at)}, {"GW_FAULT_FIRED", fired}, {"GW_COPY_RANGE", GetParam().copyRange},
                     {"ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0"}})
             .status;
     }
-    // The old map and a finished Copy Section of it.
-    void prepare() {
+    // The old map, a finished Copy Section of it, and a Save failing or ended at call `at`: its exit status.
+    int saveFrom(long at) {
         writeAll(map, oldBytes);
         fs::remove_all(dir / "work");
-        ASSERT_EQ(cli({"copy", map, (dir / "other.scm").string()}), 0);
+        fs::remove(fired);
+        EXPECT_EQ(cli({"copy", map, (dir / "other.scm").string()}), 0);
+        return cli({"save", map}, at);
     }
-    void expectSaved() {
-        EXPECT_EQ(archive::readMember(map, kChunkName), makeChunk({{"VER ", {205, 0}}, {"TILE", tile}}));
-        EXPECT_EQ(archive::readMember(map, "notes"), pattern(2000, 4));
-    }
-
-    const Bytes tile = pattern(std::get<3>(GetParam()) ? 30000 : 3000, 3);
+    const Bytes tile = pattern(GetParam().larger ? 30000 : 3000, 3);
     ScratchDir dir;
     std::string map = (dir / "edit.scm").string(), fired = (dir / "fired").string();
     Bytes oldBytes;
 };
 
-TEST_P(SaveUnderFaults, MapIsAlwaysOldOrNewAndARerunSucceeds) {
-    const std::string mode = std::get<0>(GetParam());
+// After the Save cut short, a rerun of Save gives the saved map; Undo instead brings the old one back, and
+// succeeds exactly when the Save had already replaced the map.
+TEST_P(SaveUnderFaults, MapIsAlwaysOldOrNewAndARerunOrAnUndoSucceeds) {
+    const bool failing = GetParam().fault == std::string("fail");
     // Save is deterministic, so the saved map's bytes are known in advance.
-    prepare();
-    ASSERT_EQ(cli({"save", map}), 0);
+    ASSERT_EQ(saveFrom(0), 0);
+    EXPECT_EQ(archive::readMember(map, kChunkName), makeChunk({{"VER ", {205, 0}}, {"TILE", tile}}));
+    EXPECT_EQ(archive::readMember(map, "notes"), pattern(2000, 4));
     const Bytes newBytes = readAll(map);
     long at = 1;
-    for (;; ++at) {
-        SCOPED_TRACE(mode + " at call " + std::to_string(at));
-        prepare();
-        fs::remove(fired);
-        const int status = cli({"save", map}, mode.c_str(), at);
+    for (; !HasFailure(); ++at) {
+        SCOPED_TRACE(GetParam().fault + std::string(" at call ") + std::to_string(at));
+        const int status = saveFrom(at);
         if (!fs::exists(fired)) { // every call has had its turn: this run went through untouched
-            ASSERT_EQ(status, 0);
-            expectSaved();
+            EXPECT_TRUE(status == 0 && readAll(map) == newBytes);
             break;
         }
         const Bytes now = readAll(map);
         EXPECT_TRUE(now == oldBytes || now == newBytes) << "the map is neither the old nor the saved one";
-        if (mode == "fail") {
+        if (failing) {
             EXPECT_NE(status, 0) << "a failed call was reported as success";
-            EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), std::get<2>(GetParam()) ? 5 : 4)
+            EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), GetParam().savedBefore ? 5 : 4)
                 << "a file was left beside the map";
         }
         ASSERT_EQ(cli({"save", map}), 0) << "the rerun must succeed";
-        expectSaved();
-        if (HasFailure()) break;
+        EXPECT_EQ(readAll(map), newBytes);
+        saveFrom(at);
+        EXPECT_EQ(cli({"undo", map}), readAll(map) != oldBytes ? 0 : 1);
+        EXPECT_EQ(readAll(map), oldBytes);
     }
     EXPECT_GT(at, 5) << "the shim saw too few calls to be hooked in";
 }
 
-// Undo after a Save cut short at any call brings the old map back, and succeeds exactly when that Save had
-// already replaced the map.
-TEST_P(SaveUnderFaults, UndoAfterACutShortSaveBringsBackTheOldMap) {
-    for (long at = 1;; ++at) {
-        SCOPED_TRACE(std::string(std::get<0>(GetParam())) + " at call " + std::to_string(at));
-        prepare();
-        fs::remove(fired);
-        cli({"save", map}, std::get<0>(GetParam()), at);
-        const bool replaced = readAll(map) != oldBytes;
-        EXPECT_EQ(cli({"undo", map}), replaced ? 0 : 1);
-        EXPECT_EQ(readAll(map), oldBytes);
-        if (!fs::exists(fired) || HasFailure()) break;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Modes, SaveUnderFaults,
-                         ::testing::Values(std::tuple{"fail", "", false, false}, std::tuple{"kill", "", false, false},
-                                           std::tuple{"fail", "none", false, false}, std::tuple{"kill", "short", false, false},
-                                           std::tuple{"fail", "", true, false}, std::tuple{"kill", "", true, false},
-                                           std::tuple{"kill", "", false, true}),
-                         [](const auto& info) {
-                             return std::get<0>(info.param) + std::string("Copy_") + std::get<1>(info.param) +
-                                    (std::get<2>(info.param) ? "SavedBefore" : "") +
-                                    (std::get<3>(info.param) ? "Larger" : "");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Modes, SaveUnderFaults,
+    ::testing::Values(Mode{"fail", ""}, Mode{"kill", ""}, Mode{"fail", "none"}, Mode{"kill", "short"},
+                      Mode{"fail", "", true}, Mode{"kill", "", true}, Mode{"kill", "", false, true}),
+    [](const auto& info) {
+        const Mode& m = info.param;
+        return m.fault + ("Copy_" + std::string(m.copyRange)) + (m.savedBefore ? "SavedBefore" : "") +
+               (m.larger ? "Larger" : "");
+    });
 
 } // namespace
