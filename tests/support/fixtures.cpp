@@ -3,9 +3,9 @@
 #include "crypt.h"
 #include "platform.h"
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
-#include <chrono>
 #include <random>
 #include <thread>
 
@@ -14,15 +14,13 @@ namespace fs = std::filesystem;
 namespace fixtures {
 void fail(const std::string& what) { throw std::runtime_error("fixtures: " + what); }
 
-namespace {
-
 static_assert(sizeof(HashEntry) == 16 && sizeof(BlockEntry) == 16 && sizeof(MpqHeader) == 28);
 constexpr uint32_t kHashTableKey = 0xC3AF3770, kBlockTableKey = 0xEC83B3A3;
 
 // The entries of a table that lie within the file, decrypted: the cipher is a stream
 // from the table's start, so a cut-off table decrypts its prefix exactly.
 template <class Entry>
-std::vector<Entry> readTable(const Bytes& file, int64_t pos, uint64_t count, uint32_t key) {
+static std::vector<Entry> readTable(const Bytes& file, int64_t pos, uint64_t count, uint32_t key) {
     const bool inside = pos >= 0 && pos < int64_t(file.size());
     std::vector<Entry> out(inside ? std::min<uint64_t>(count, (file.size() - pos) / 16) : 0);
     if (!out.empty()) {
@@ -32,15 +30,12 @@ std::vector<Entry> readTable(const Bytes& file, int64_t pos, uint64_t count, uin
     return out;
 }
 
-} // namespace
-
 Bytes makeChunk(const std::vector<Member>& sections) {
     Bytes out;
     for (auto [name, data] : sections) {
-        const auto len = static_cast<uint32_t>(data.size());
         name.resize(4, ' ');
         out.insert(out.end(), name.begin(), name.end());
-        out.insert(out.end(), {uint8_t(len), uint8_t(len >> 8), uint8_t(len >> 16), uint8_t(len >> 24)});
+        out.resize(out.size() + 4), put(out, out.size() - 4, uint32_t(data.size()), 4);
         out.insert(out.end(), data.begin(), data.end());
     }
     return out;
@@ -74,6 +69,7 @@ Bytes trigger(const std::vector<Act>& acts, const std::vector<Cond>& conds) {
     }
     return t;
 }
+
 Bytes pattern(size_t size, uint32_t seed, bool compressible) {
     Bytes out(size);
     std::mt19937 rng(seed);
@@ -93,12 +89,6 @@ Bytes readAll(const fs::path& path) {
 void writeAll(const fs::path& path, const Bytes& bytes) {
     if (!std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size()))
         fail("cannot write " + platform::toUtf8(path));
-}
-Strings first(const Strings& steps, size_t n) { return {steps.begin(), steps.begin() + n}; }
-
-Strings withTerrainNote(Strings steps) {
-    steps.push_back(kTerrainNote);
-    return steps;
 }
 
 ScratchDir::ScratchDir() {

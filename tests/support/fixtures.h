@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
-#include <ostream>
 #include <span>
 #include <string>
 #include <vector>
@@ -39,10 +38,6 @@ Bytes stormImplode(std::span<const uint8_t> data);
 Bytes stormExplode(std::span<const uint8_t> stream, size_t room);
 
 enum class Codec { None, Implode, Zlib, Pkware };
-inline void PrintTo(Codec c, std::ostream* os) {
-    const char* const names[] = {"None", "Implode", "Zlib", "Pkware"};
-    *os << names[static_cast<int>(c)];
-}
 struct MapOptions {
     Codec codec = Codec::Zlib;
     bool encrypted = false, adjustedKey = false; // adjustedKey needs encrypted
@@ -66,10 +61,9 @@ inline const Strings kCopySteps = {
     "Grabbing data from first map...", "Inserting data to temporary chk file...", "Done!"};
 inline const Strings kSaveSteps = {"Adding temp chk file to temp map...", "Deleting old map file...",
                                    "Copying modified map...", "Save successful!"};
-Strings first(const Strings& steps, size_t n);
+inline Strings first(const Strings& steps, size_t n) { return {steps.begin(), steps.begin() + n}; }
 // A copy of TILE or ISOM without MTXM notes, after "Done!", that the game draws MTXM.
 inline const std::string kTerrainNote = "Note: the game draws \"MTXM\", which was not copied.";
-Strings withTerrainNote(Strings steps);
 
 // A fresh empty folder, removed with all in it when the object goes.
 class ScratchDir {
@@ -89,9 +83,8 @@ Run run(const std::string& program, const Strings& args, const Env& env = {});
 
 // The format's name hash and flags, and its table entries and header (after the signature) as stored.
 namespace mpq {
-inline constexpr uint32_t kEmpty = 0xFFFFFFFF, kDeleted = 0xFFFFFFFE, kExists = 0x80000000, kDeletedFlag = 0x2000000;
-inline constexpr uint32_t kSingleUnit = 0x1000000, kFixKey = 0x20000, kEncrypted = 0x10000, kCompressed = 0x200;
-inline constexpr uint32_t kImploded = 0x100;
+inline constexpr uint32_t kEmpty = 0xFFFFFFFF, kDeleted = 0xFFFFFFFE, kExists = 0x80000000, kSingleUnit = 0x1000000;
+inline constexpr uint32_t kFixKey = 0x20000, kEncrypted = 0x10000, kCompressed = 0x200, kImploded = 0x100;
 uint32_t hashString(std::string_view name, uint32_t type);
 } // namespace mpq
 struct HashEntry {
@@ -121,7 +114,6 @@ struct RawMap : MpqHeader {
     void store(const std::filesystem::path& path) { writeAll(path, serialize()); }
     int findHash(std::string_view name) const; // the first live entry for `name`, or -1
     BlockEntry& blockOf(std::string_view name);
-    uint32_t sectorSize() const { return 512u << (sectorShift & 31); }
     uint32_t dataPos(const BlockEntry& b) const { return headerPos + static_cast<uint32_t>(b.offset); }
 };
 

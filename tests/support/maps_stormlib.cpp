@@ -9,23 +9,16 @@ namespace fs = std::filesystem;
 
 namespace fixtures {
 
-Bytes stormImplode(std::span<const uint8_t> data) {
-    Bytes out(data.size() * 2 + 64);
-    int n = int(out.size());
-    if (!SCompImplode(out.data(), &n, const_cast<uint8_t*>(data.data()), int(data.size())))
-        return {};
-    out.resize(size_t(n));
-    return out;
-}
-
-Bytes stormExplode(std::span<const uint8_t> stream, size_t room) {
+// SCompImplode or SCompExplode from `in` into at most `room` bytes.
+static Bytes pkware(decltype(&SCompImplode) code, std::span<const uint8_t> in, size_t room) {
     Bytes out(room);
     int n = int(room);
-    if (!SCompExplode(out.data(), &n, const_cast<uint8_t*>(stream.data()), int(stream.size())))
-        return {};
+    if (!code(out.data(), &n, const_cast<uint8_t*>(in.data()), int(in.size()))) return {};
     out.resize(size_t(n));
     return out;
 }
+Bytes stormImplode(std::span<const uint8_t> data) { return pkware(SCompImplode, data, data.size() * 2 + 64); }
+Bytes stormExplode(std::span<const uint8_t> stream, size_t room) { return pkware(SCompExplode, stream, room); }
 
 void makeMap(const fs::path& path, const Bytes& chunk, const MapOptions& o, const std::vector<Member>& extra) {
     // Version 1, a flat file, no (listfile) or (attributes), the sector size, the hash table size.

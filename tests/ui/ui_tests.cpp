@@ -11,10 +11,8 @@ using namespace fixtures;
 namespace layout = ui::layout;
 
 // One pixel a character: lines, rooms and cuts read off as counts.
-static int chars(std::string_view s) {
-    return static_cast<int>(
-        std::ranges::count_if(s, [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-}
+int chars(std::string_view s) { return int(std::ranges::count_if(s, [](char c) { return (c & 0xC0) != 0x80; })); }
+QStringList qt(const Strings& v) { QStringList l; for (const auto& s : v) l << QString::fromStdString(s); return l; }
 
 class UiTests : public QObject {
     Q_OBJECT
@@ -28,10 +26,8 @@ class UiTests : public QObject {
                        takeFocus(), opened << title + "|" + start + "|" + filter;
                        return picks.isEmpty() ? QString() : picks.takeFirst();
                    },
-                   [this](QWidget*, const QString&, const QString& text) { takeFocus(), errors << text; },
-                   [this](QWidget*, const QString&, const QString& text) {
-                       return takeFocus(), questions << text, answer;
-                   }}};
+                   [this](auto*, auto&, const QString& text) { takeFocus(), errors << text; },
+                   [this](auto*, auto&, const QString& text) { return takeFocus(), questions << text, answer; }}};
 
     QString at(const std::string& name) { return QString::fromStdString((dir / name).string()); }
     // A click, which gives the button the focus as on the desktop; the focus is back on it after any dialog.
@@ -53,9 +49,7 @@ class UiTests : public QObject {
                          !w.lblStatus->text().contains('\n') && errors.last().startsWith(b->text() + " failed:\n\n") &&
                          errors.last().contains(why),
                      qPrintable(errors.last()));
-        QStringList want;
-        for (const auto& s : steps) want << QString::fromStdString(s);
-        QCOMPARE(statuses, want);
+        QCOMPARE(statuses, qt(steps));
     }
     // The label's lines each within its room (twips), in the label's font.
     static void fitsItsLines(QLabel* label, const std::vector<int>& rooms) {
@@ -72,7 +66,6 @@ private slots:
         w.show();
     }
 
-    // The layout's texts, size and tab order.
     void startsWithTheLayoutsTextsAndTabOrder() {
         QCOMPARE(QStringList({w.windowTitle(), w.lblGeneral[0]->text(), w.lblGeneral[3]->text(), w.lblMapEdit->text(),
                               w.lblStatus->text(), w.txtSection->text()}),
@@ -80,11 +73,10 @@ private slots:
                               "No maps are loaded...", "TILE"}));
         QVERIFY(w.minimumSize() == QSize(274, 266) && w.maximumSize() == w.minimumSize());
         QVERIFY(w.lblGeneral[0]->font().bold() && !w.lblGeneral[3]->font().bold());
-        QList<QWidget*> order = {w.focusWidget()};
+        QWidgetList order = {w.focusWidget()};
         for (QWidget* next = order[0]->nextInFocusChain(); next != order[0]; next = next->nextInFocusChain())
             if (next->focusPolicy() & Qt::TabFocus) order << next;
-        QCOMPARE(order,
-                 QList<QWidget*>({w.btnMapEdit, w.btnMapSplice, w.txtSection, w.btnCopy, w.btnSave, w.btnAbout}));
+        QCOMPARE(order, QWidgetList({w.btnMapEdit, w.btnMapSplice, w.txtSection, w.btnCopy, w.btnSave, w.btnAbout}));
     }
 
     // Browse starts at the file picked last and a cancel changes nothing. A failed step stays in the status
@@ -121,25 +113,22 @@ private slots:
         click(w.btnSave, kSaveSteps);
         const Bytes saved = makeChunk({{"DIM ", {8, 0, 8, 0}}, {"TILE", pattern(128, 3)}, {"ISOM", {1}}});
         QCOMPARE(archive::readMember(dir / "edit.scx", kChunkName), saved);
-        w.showInputs({(dir / "big.scx").string(), {"DIM ", "MTXM"}});
-        QVERIFY(w.lblMapSplice->path() == at("big.scx") && w.txtSection->text() == "DIM MTXM");
         QVERIFY(questions.size() == 2 && questions[0].contains("the map to edit is 8x8, the map to splice 16x8"));
         // Ctrl+Z undoes the Save, also from the section box while it has no typing to undo; Save
         // then puts it back; nothing left to undo is said in the status line alone.
         const auto undo = [&] {
-            statuses.clear();
-            QTest::keyClick(w.txtSection, Qt::Key_Z, Qt::ControlModifier);
-            return statuses;
+            return statuses.clear(), QTest::keyClick(w.txtSection, Qt::Key_Z, Qt::ControlModifier), statuses;
         };
         w.activateWindow();
         w.txtSection->setFocus();
         QCOMPARE(undo(), QStringList({"Restoring map from before last save...", "Undo successful!"}));
         QCOMPARE(readAll(dir / "edit.scx"), before);
-        w.showInputs({(dir / "splice.scm").string(), {"TILE"}});
         click(w.btnSave, kSaveSteps);
         QCOMPARE(archive::readMember(dir / "edit.scx", kChunkName), saved);
         const qsizetype boxes = (undo(), errors.size());
         QVERIFY(undo().last() == "Nothing to undo." && errors.size() == boxes);
+        w.showInputs({(dir / "big.scx").string(), {"DIM ", "MTXM"}});
+        QVERIFY(w.lblMapSplice->path() == at("big.scx") && w.txtSection->text() == "DIM MTXM");
     }
 
     // Typing in the section box offers the names either map holds that begin with the name being typed,
@@ -158,8 +147,6 @@ private slots:
     void sectionBoxCompletesTheNameBeingTyped() {
         QFETCH(QString, typed);
         QFETCH(QStringList, offered);
-        w.lblMapEdit->setPath(at("edit.scx"));
-        w.lblMapSplice->setPath(at("big.scx"));
         w.activateWindow();
         w.txtSection->setFocus();
         w.txtSection->clear();
@@ -229,9 +216,7 @@ private slots:
         QFETCH(QString, path);
         QFETCH(QList<int>, rooms);
         QFETCH(QString, shown);
-        QStringList got;
-        for (const std::string& l : layout::fitPath(path.toStdString(), rooms, chars)) got << QString::fromStdString(l);
-        QCOMPARE(got.join('\n'), shown);
+        QCOMPARE(qt(layout::fitPath(path.toStdString(), rooms, chars)).join('\n'), shown);
     }
 
     // One status line: a "Loaded" path shortened in its folders, anything else cut at its end; a failure
@@ -267,7 +252,8 @@ private slots:
     }
 
     // A dropped map is picked for the row it lands on. The dragged data is asked for once, as the drag
-    // enters, so a source that answers only that once gives its path; a drop that picks nothing says why.
+    // enters, so a source that answers only that once gives its path; a drop that picks nothing (here on the
+    // other row) says why.
     void dropsPickAMapForTheirRow() {
         struct Once : QMimeData {
             mutable int asked = 0;
@@ -275,14 +261,6 @@ private slots:
                 return asked++ ? QVariant() : QMimeData::retrieveData(type, meta);
             }
         };
-        const auto drop = [&](QWidget* on, QMimeData* data) {
-            const QPoint at = on->geometry().center();
-            QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(&w, &enter);
-            QDropEvent dropped(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(&w, &dropped);
-        };
-        // The first picks; the others, dropped on the other row, say why they pick nothing.
         const QUrl file = QUrl::fromLocalFile(at("splice.scm"));
         const std::tuple<QList<QUrl>, int, QString> drops[] = {
             {{file}, 0, ""},
@@ -295,7 +273,11 @@ private slots:
             Once data;
             data.setUrls(urls);
             data.asked = asked;
-            drop(why.isEmpty() ? static_cast<QWidget*>(w.lblMapEdit) : w.btnMapSplice, &data);
+            const QPoint on = why.isEmpty() ? w.lblMapEdit->geometry().center() : w.btnMapSplice->geometry().center();
+            QDragEnterEvent enter(on, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(&w, &enter);
+            QDropEvent dropped(on, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(&w, &dropped);
             QCOMPARE(w.status(), why.isEmpty() ? "Loaded " + at("splice.scm") : "Nothing loaded: " + why);
         }
         QVERIFY(w.lblMapEdit->path() == at("splice.scm") && w.lblMapSplice->path() == at("big.scx"));
@@ -306,8 +288,7 @@ private slots:
         writeAll(dir / "junk.scx", {1, 2, 3, 4}); // any bytes will do to pass a few yields before failing
         pick(w.btnMapSplice, "junk.scx");
         QSignalSpy saves(w.btnSave, &QPushButton::clicked);
-        QMetaObject::Connection once;
-        once = QObject::connect(&w, &ui::frmMain::statusChanged, [&] {
+        QMetaObject::Connection once = QObject::connect(&w, &ui::frmMain::statusChanged, [&] {
             QObject::disconnect(once);
             for (QWidget* b : {w.btnSave, w.btnAbout, w.btnMapEdit})
                 for (const auto& [type, buttons] : {std::pair{QEvent::MouseButtonPress, Qt::LeftButton},
