@@ -205,10 +205,10 @@ TEST(ChunkWalk, FindsTheFirstInstanceTheGameMeets) {
         else
             EXPECT_THROW(chunk::GetSectionLength(file.view, c.name), chunk::ChunkError);
     }
-    for (const auto& [name, why] : {std::pair{"", "empty section name: a section name has 1 to 4 characters"},
-                                    {"TILES", "section name \"TILES\" is longer than 4 characters"}})
-        EXPECT_THAT([&] { chunk::GetSectionOffset(chunk::GameView(chunk::Rope()), name); },
-                    ::testing::ThrowsMessage<chunk::ChunkError>(::testing::StrEq(why)));
+    for (const auto& bad : {std::pair{"", "empty section name: a section name has 1 to 4 characters"},
+                            {"TILES", "section name \"TILES\" is longer than 4 characters"}})
+        EXPECT_THAT([&] { chunk::GetSectionOffset(chunk::GameView(chunk::Rope()), bad.first); },
+                    ::testing::ThrowsMessage<chunk::ChunkError>(::testing::StrEq(bad.second)));
 }
 
 } // namespace

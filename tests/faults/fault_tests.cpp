@@ -78,7 +78,8 @@ TEST_P(SaveUnderFaults, MapIsAlwaysOldOrNewAndARerunOrAnUndoSucceeds) {
         ASSERT_EQ(cli({"save", map}), 0) << "the rerun must succeed";
         EXPECT_EQ(readAll(map), newBytes);
         saveFrom(at);
-        EXPECT_EQ(cli({"undo", map}), readAll(map) != oldBytes ? 0 : 1);
+        const bool replaced = readAll(map) != oldBytes;
+        EXPECT_EQ(cli({"undo", map}), replaced ? 0 : 1);
         EXPECT_EQ(readAll(map), oldBytes);
     }
     EXPECT_GT(at, 5) << "the shim saw too few calls to be hooked in";
