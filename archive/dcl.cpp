@@ -291,7 +291,6 @@ private:
     uint8_t* at_;
     uint64_t bits_ = 0;
     unsigned count_ = 0;
-    uint64_t taken_ = 0;
 };
 
 // The length symbol of each copy length 2..519.

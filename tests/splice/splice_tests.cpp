@@ -300,7 +300,9 @@ struct Run : Procedures, ::testing::WithParamInterface<Case> {};
 TEST_P(Run, EndsAsExpected) {
     const Case& c = GetParam();
     fe.sections = {c.section};
-    if (c.saving) ASSERT_TRUE(splice::copySection(fe, work));
+    if (c.saving) {
+        ASSERT_TRUE(splice::copySection(fe, work));
+    }
     c.change(*this);
     const Bytes map = snapshot(dir / "edit.scm"), workCopy = snapshot(place().editCopy());
     const bool hadFolder = fs::exists(work.folder());
