@@ -56,7 +56,7 @@ ViewBytes viewOf(const GameView& v, std::string_view name) {
 std::string sizes(uint64_t n) {
     std::string s = std::to_string(n);
     for (int i = static_cast<int>(s.size()) - 3; i > 0; i -= 3)
-        s.insert(static_cast<size_t>(i), ",");
+        s.insert(static_cast<size_t>(i), 1, ',');
     return s;
 }
 

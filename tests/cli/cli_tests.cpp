@@ -67,7 +67,7 @@ TEST(Cli, SplicesAtOnceSharingAWorkingFolderNeverMixTheirMaps) {
     const std::string w = (dir / "w").string();
     const auto with = [](uint8_t v) { return makeChunk({{"VER ", {205, 0}}, {"SPRP", {v, 0, v, 0}}, {"UNIT", Bytes(36, 0)}}); };
     for (const char* name : {"a.scm", "b.scm"}) makeMap(dir / name, with(1), {}, {{"extra\\big.bin", pattern(300000, 7, false)}});
-    for (const uint8_t v : {3, 4}) makeMap(dir / ("s" + std::to_string(v) + ".scm"), with(v));
+    for (const auto& [v, name] : {std::pair<uint8_t, const char*>{3, "s3.scm"}, {4, "s4.scm"}}) makeMap(dir / name, with(v));
     for (const bool sameMap : {false, true}) {
         SCOPED_TRACE(sameMap ? "one map" : "two maps");
         const std::string a = (dir / "a.scm").string(), b = (dir / (sameMap ? "a.scm" : "b.scm")).string();
