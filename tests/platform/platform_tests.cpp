@@ -97,6 +97,13 @@ TEST(FileId, TellsFilesApartAndNamesAMissingOne) {
                                               Property(&std::exception::what, HasSubstr("gone.scm")))));
 }
 
+TEST(File, ThatCannotBeOpenedIsNamedAndNotTakenForMissing) {
+    const ScratchDir dir;
+    EXPECT_THAT([&] { platform::File(dir.path(), platform::File::Mode::Create); },
+                Throws<platform::Error>(AllOf(Property(&platform::Error::notFound, false),
+                                              Property(&std::exception::what, HasSubstr("cannot open")))));
+}
+
 // ---- locks and leftovers -------------------------------------------------------
 
 TEST(Lock, ExcludesEveryOtherTakerUntilReleasedEvenInOneProcess) {
