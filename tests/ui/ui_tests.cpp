@@ -303,6 +303,19 @@ private slots:
         QVERIFY(!QApplication::activeModalWidget() && !w.isVisible() && !w.busy());
     }
 
+    // A procedure that throws past its own ending still fails on one line and frees the window.
+    void aThrowingProcedureFailsOnItsOwnLine() {
+        bool busy = false;
+        const auto thrower = [](splice::FrontEnd&, const splice::WorkFolder&) -> splice::Result {
+            throw std::runtime_error("edit.scm: out of memory");
+        };
+        statuses.clear();
+        const auto why = layout::runProcedure(busy, "Save", thrower, w, splice::WorkFolder(dir.path()));
+        QCOMPARE(why.value_or(""), "Save failed:\n\nedit.scm: out of memory");
+        QCOMPARE(statuses, qt({splice::failedLine("Save", "edit.scm: out of memory")}));
+        QVERIFY(!busy);
+    }
+
     // The program answers --version and --help without a display, where Qt could not start.
     void versionAndHelpNeedNoDisplay() {
         const Env noDisplay = {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
