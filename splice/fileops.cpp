@@ -22,18 +22,6 @@ platform::Status existing(const std::filesystem::path& path) {
 
 } // namespace
 
-void copyFile(const std::filesystem::path& src, const std::filesystem::path& dst) {
-    if (existing(src).kind != platform::Kind::Regular)
-        throw std::runtime_error(platform::toUtf8(src) + ": not an ordinary file");
-    platform::copyFile(src, dst);
-}
-
-void writeFile(const std::filesystem::path& path, std::span<const uint8_t> bytes, bool append) {
-    platform::File out(path, append ? platform::File::Mode::Append : platform::File::Mode::Create);
-    out.write(bytes);
-    out.close();
-}
-
 void replaceAtomically(const std::filesystem::path& src, const std::filesystem::path& target) {
     platform::writeReplacing(target, [&](platform::File& f) { platform::copyInto(src, f); });
 }
@@ -98,19 +86,6 @@ Stamp copyHashing(const std::filesystem::path& src, const std::filesystem::path&
     out.close();
     s.hash = h.value();
     return s;
-}
-
-bool sameContent(const std::filesystem::path& a, const std::filesystem::path& b) {
-    platform::File x(a, platform::File::Mode::Read), y(b, platform::File::Mode::Read);
-    const uint64_t size = x.status().size;
-    if (y.status().size != size) return false;
-    std::vector<uint8_t> p(kBufferSize), q(kBufferSize);
-    for (uint64_t pos = 0; pos < size; pos += p.size()) {
-        const size_t n = x.readAt(p, pos);
-        if (y.readAt(std::span(q).first(n), pos) != n || !std::equal(p.begin(), p.begin() + n, q.begin())) return false;
-        if (n < p.size()) break;
-    }
-    return true;
 }
 
 Stamp stampOf(const std::filesystem::path& path) {

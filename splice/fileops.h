@@ -11,15 +11,10 @@
 
 namespace fileops {
 
-// Byte copy (in the kernel where it can), replacing dst; fails clearly when src is missing.
-void copyFile(const std::filesystem::path& src, const std::filesystem::path& dst);
-
 // Puts a copy of src in place of target in one rename: the copy is written to a
 // temporary file beside target with target's permissions, synced, then renamed
 // over it. At no instant is target missing or partly written.
 void replaceAtomically(const std::filesystem::path& src, const std::filesystem::path& target);
-
-void writeFile(const std::filesystem::path& path, std::span<const uint8_t> bytes, bool append);
 
 // 64-bit FNV-1a over the bytes' 64-bit words: enough to tell that a map changed.
 class Hasher {
@@ -35,9 +30,6 @@ private:
 };
 uint64_t hashBytes(std::span<const uint8_t> bytes);
 uint64_t hashFile(const std::filesystem::path& path);
-
-// Whether the two files hold the same bytes; read a piece at a time, not whole.
-bool sameContent(const std::filesystem::path& a, const std::filesystem::path& b);
 
 struct Stamp {
     uintmax_t size = 0;

@@ -78,9 +78,9 @@ Result save(FrontEnd& fe, const WorkFolder& work, Hold& hold) {
             throw Refusal(name + ": the map is gone since Copy Section" + again);
         // The map as Copy Section copied it, or as a Save wrote it (the working copy:
         // also after a Save cut short past its rename), whatever its modification time.
-        const Version now = versionOf(map);
-        const bool copyAsCopied = versionOf(place.editCopy()) == r->copied;
-        if (!(now == r->copied) && !(now == versionOf(place.editCopy())))
+        const Version now = versionOf(map), workCopy = versionOf(place.editCopy());
+        const bool copyAsCopied = workCopy == r->copied;
+        if (!(now == r->copied) && !(now == workCopy))
             throw Refusal(name + ": the map has changed on disk since Copy Section" + again);
         const std::string changed = name + ": the working files of its Copy Section have changed since" + again;
         const fileops::MappedFile made(place.tempChunk());
