@@ -27,20 +27,18 @@ std::string instead(const chunk::GameView& view, const std::string& name) {
     for (const auto& n : view.names())
         if (view.loaded(n)) read.push_back(n);
     const auto has = [&](std::string_view n) { return std::find(read.begin(), read.end(), n) != read.end(); };
-    std::string list;
-    const auto add = [&](std::string_view n) { list += (list.empty() ? "" : ", ") + inQuotes(n); };
     if (isTerrain(name)) {
         // The game draws MTXM; editors rebuild TILE and ISOM from it.
-        for (const std::string_view n : {"MTXM", "TILE", "ISOM"})
-            if (has(n)) add(n);
-        return list.empty() ? "it has no terrain section the game reads" : "its terrain is in " + list;
+        std::vector<std::string> terrain;
+        for (const char* n : {"MTXM", "TILE", "ISOM"})
+            if (has(n)) terrain.emplace_back(n);
+        return terrain.empty() ? "it has no terrain section the game reads" : "its terrain is in " + inQuotes(terrain, ", ");
     }
     for (const auto& [older, newer] : kForms) {
         if (name == older && has(newer)) return "it has " + inQuotes(newer) + " instead";
         if (name == newer && has(older)) return "it has " + inQuotes(older) + " instead";
     }
-    for (const auto& n : read) add(n);
-    return list.empty() ? "it has no section the game reads" : "its sections are " + list;
+    return read.empty() ? "it has no section the game reads" : "its sections are " + inQuotes(read, ", ");
 }
 
 // Why a chunk file holds no section of the name that the game reads.
@@ -264,14 +262,7 @@ Result copySection(FrontEnd& fe, const WorkFolder& work, Hold& hold) {
         place->restorePrevious();
         if (const auto r = readRecord(*place)) {
             fe.showInputs({r->spliceMap, r->sections});
-            std::string names;
-            for (const auto& n : r->sections) {
-                if (!names.empty()) names += ' ';
-                names += inQuotes(n);
-            }
-            kept = "; the last copy, ";
-            kept += names;
-            kept += " from " + mapName(platform::fromUtf8(r->spliceMap)) + ", is kept for Save.";
+            kept = "; the last copy, " + inQuotes(r->sections, " ") + " from " + mapName(platform::fromUtf8(r->spliceMap)) + ", is kept for Save.";
         }
     } catch (const std::exception&) {
         kept = "; run Copy Section again before Save.";

@@ -18,11 +18,6 @@ namespace {
 std::optional<std::string> stale(FrontEnd& fe, const Record& r) {
     const auto shown = fe.shownInputs();
     if (!shown) return std::nullopt;
-    const auto names = [](const std::vector<std::string>& list) {
-        std::string out;
-        for (const auto& n : list) out += (out.empty() ? "" : ", ") + inQuotes(n);
-        return out;
-    };
     std::vector<std::string> sections;
     try {
         for (const auto& n : shown->sections) sections.push_back(SectionName(n).bytes());
@@ -32,8 +27,8 @@ std::optional<std::string> stale(FrontEnd& fe, const Record& r) {
     const std::string& splice = shown->spliceMap;
     const bool sameSplice = splice != kNoMapLoaded && !splice.empty() && mapKey(platform::fromUtf8(splice)) == r.spliceKey;
     if (sameSplice && sections == r.sections) return std::nullopt;
-    return "Copy Section copied " + names(r.sections) + " from " + mapName(platform::fromUtf8(r.spliceMap)) +
-           ", but the window now shows " + names(shown->sections) + " from " +
+    return "Copy Section copied " + inQuotes(r.sections, ", ") + " from " + mapName(platform::fromUtf8(r.spliceMap)) +
+           ", but the window now shows " + inQuotes(shown->sections, ", ") + " from " +
            mapName(platform::fromUtf8(shown->spliceMap));
 }
 

@@ -84,6 +84,15 @@ std::string inQuotes(std::string_view name) {
     return out;
 }
 
+std::string inQuotes(const std::vector<std::string>& names, std::string_view between) {
+    std::string out;
+    for (const auto& n : names) {
+        if (!out.empty()) out += between;
+        out += inQuotes(n);
+    }
+    return out;
+}
+
 fs::path chosenMap(const std::string& path, const char* which) {
     if (path == kNoMapLoaded || path.empty())
         throw Refusal(std::string("no map chosen: pick the ") + which + " with Browse first");

@@ -39,6 +39,8 @@ std::string text(const std::filesystem::path& p);
 std::string mapName(const std::filesystem::path& p);
 // A section name in quotes, bytes outside printable ASCII escaped.
 std::string inQuotes(std::string_view name);
+// Several names, each in quotes, `between` them.
+std::string inQuotes(const std::vector<std::string>& names, std::string_view between);
 
 // The path a front end shows for a map; refused while no map is chosen.
 std::filesystem::path chosenMap(const std::string& path, const char* which);
