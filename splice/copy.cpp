@@ -169,21 +169,18 @@ void copySteps(FrontEnd& fe, const WorkPlace& work, const CopyRequest& req) {
     // A chunk file the last run extracted from the same version of a map is taken
     // over: trying one section after another from the same maps decodes each once.
     const std::optional<Record> last = readRecord(work.previous() / work.record().filename());
-    const auto takeOver = [&](bool same, const fs::path& file) {
+    const Version copied{stamp.size, stamp.hash}, spliceCopied{spliceStamp.size, spliceStamp.hash};
+    const auto chunkOf = [&](const fs::path& map, const fs::path& copy, bool same, const fs::path& file) {
         const fs::path kept = work.previous() / file.filename();
-        if (!same || !isFile(kept)) return false;
-        platform::replace(kept, file);
-        return true;
+        if (same && isFile(kept)) {
+            platform::replace(kept, file);
+        } else {
+            aboutMap(map, {copy}, [&] { archive::extract(copy, kChunkMember, work.folder()); });
+            platform::replace(work.extracted(), file);
+        }
     };
-    if (!takeOver(last && last->copied == Version{stamp.size, stamp.hash}, work.firstChunk())) {
-        aboutMap(req.edit, {work.editCopy()}, [&] { archive::extract(work.editCopy(), kChunkMember, work.folder()); });
-        platform::replace(work.extracted(), work.firstChunk());
-    }
-    if (!takeOver(last && last->spliceCopied == Version{spliceStamp.size, spliceStamp.hash}, work.secondChunk())) {
-        aboutMap(req.splice, {work.spliceCopy()},
-                 [&] { archive::extract(work.spliceCopy(), kChunkMember, work.folder()); });
-        platform::replace(work.extracted(), work.secondChunk());
-    }
+    chunkOf(req.edit, work.editCopy(), last && last->copied == copied, work.firstChunk());
+    chunkOf(req.splice, work.spliceCopy(), last && last->spliceCopied == spliceCopied, work.secondChunk());
     fe.yield();
 
     // Several names are copied in turn, each into the result of the one before.
@@ -204,11 +201,11 @@ void copySteps(FrontEnd& fe, const WorkPlace& work, const CopyRequest& req) {
     r.spliceMap = req.spliceShown;
     r.spliceKey = mapKey(req.splice);
     r.sections = req.nameBytes();
-    r.copied = {stamp.size, stamp.hash};
-    r.spliceCopied = {spliceStamp.size, spliceStamp.hash};
+    r.copied = copied;
+    r.spliceCopied = spliceCopied;
     {
         const fileops::MappedFile made(work.tempChunk()), first(work.firstChunk());
-        r.chunk = {made.bytes().size(), fileops::hashBytes(made.bytes())};
+        r.chunk = versionOf(made.bytes());
         r.holdsChunk = std::ranges::equal(made.bytes(), first.bytes());
     }
     r.sounds = carried.sounds;

@@ -79,7 +79,7 @@ Result save(FrontEnd& fe, const WorkFolder& work, Hold& hold) {
             throw Refusal(name + ": the map has changed on disk since Copy Section" + again);
         const std::string changed = name + ": the working files of its Copy Section have changed since" + again;
         const fileops::MappedFile made(place.tempChunk());
-        if (!(Version{made.bytes().size(), fileops::hashBytes(made.bytes())} == r->chunk)) throw Refusal(changed);
+        if (!(versionOf(made.bytes()) == r->chunk)) throw Refusal(changed);
         // The sound files that go with the copy, as their archive stored them.
         std::vector<archive::StoredMember> sounds;
         for (size_t k = 0; k < r->sounds.size(); ++k) {

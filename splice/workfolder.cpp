@@ -191,6 +191,8 @@ Version versionOf(const fs::path& file) {
     return {s.size, s.hash};
 }
 
+Version versionOf(std::span<const uint8_t> bytes) { return {bytes.size(), fileops::hashBytes(bytes)}; }
+
 namespace {
 
 constexpr std::string_view kRecordMagic = "graftwell-record 7", kUndoMagic = "graftwell-undo 1";

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,8 @@ struct Version {
     bool operator==(const Version&) const = default;
 };
 Version versionOf(const std::filesystem::path& file);
+// The version of bytes in hand, as a file holding them has.
+Version versionOf(std::span<const uint8_t> bytes);
 
 // What Copy Section copied, written when it ends and read by Save.
 struct Record {
