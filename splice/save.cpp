@@ -91,15 +91,13 @@ Result save(FrontEnd& fe, const WorkFolder& work, Hold& hold) {
         // Saves killed before their rename left their files beside the map.
         platform::removeLeftovers(map);
 
-        // A map that already holds this chunk file is left as it is, and nothing is kept for undo.
+        // A map that already holds this chunk file (and no sound file is to be added) is
+        // left as it is, and nothing is kept for undo.
         bool unchanged = false;
-        if (!sounds.empty()) {
-            unchanged = false;
-        } else if (now == r->copied) {
-            unchanged = r->holdsChunk;
-        } else {
+        if (sounds.empty()) {
             try {
-                unchanged = std::ranges::equal(archive::readMember(map, kChunkMember), made.bytes());
+                unchanged = now == r->copied ? r->holdsChunk
+                                             : std::ranges::equal(archive::readMember(map, kChunkMember), made.bytes());
             } catch (const archive::ArchiveError&) {
             }
         }
