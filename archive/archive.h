@@ -66,6 +66,9 @@ std::optional<std::vector<uint8_t>> decodeStored(const StoredMember& member);
 // Whether two members hold the same content: decoded where both can be, else as stored.
 bool sameContent(const StoredMember& a, const StoredMember& b);
 
+// A member name as the archive's hash compares it: ASCII letters in either case are one.
+std::string foldedName(std::string_view name);
+
 // ---- editing -------------------------------------------------------------------
 
 // One member change of an edit.

@@ -47,9 +47,7 @@ uint32_t hashString(std::string_view name, HashType type) {
     const auto& t = table();
     uint32_t s1 = 0x7FED7FED, s2 = 0xEEEEEEEE;
     for (const char ch : name) {
-        uint32_t c = static_cast<uint8_t>(ch);
-        if (c >= 'a' && c <= 'z')
-            c -= 'a' - 'A';
+        const uint32_t c = foldCase(static_cast<uint8_t>(ch));
         s1 = t[type * 0x100 + c] ^ (s1 + s2);
         s2 = c + s1 + s2 + (s2 << 5) + 3;
     }

@@ -9,6 +9,8 @@ namespace archive::crypt {
 
 enum HashType : uint32_t { kTablePosition = 0, kNameA = 1, kNameB = 2, kFileKey = 3 };
 
+// The hash compares ASCII letters in either case as one.
+constexpr uint8_t foldCase(uint8_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint8_t>(c - ('a' - 'A')) : c; }
 uint32_t hashString(std::string_view name, HashType type);
 
 // In place over the whole 32-bit words of `data`; trailing bytes stay as they are.

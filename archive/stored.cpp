@@ -111,6 +111,12 @@ std::optional<std::vector<uint8_t>> decodeStored(const StoredMember& m) {
     }
 }
 
+std::string foldedName(std::string_view name) {
+    std::string out(name);
+    for (char& c : out) c = static_cast<char>(crypt::foldCase(static_cast<uint8_t>(c)));
+    return out;
+}
+
 bool sameContent(const StoredMember& a, const StoredMember& b) {
     const auto da = decodeStored(a), db = decodeStored(b);
     if (da && db)

@@ -15,14 +15,6 @@ namespace splice {
 
 namespace {
 
-// Member names compare as the archive's hash compares them: ASCII letters in either case.
-std::string folded(std::string_view name) {
-    std::string out(name);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return out;
-}
-
 // "staredit\wav\boom.wav" as "staredit\wav\boom-2.wav".
 std::string numbered(const std::string& path, int k) {
     const size_t slash = path.rfind('\\'), dot = path.rfind('.');
@@ -57,12 +49,12 @@ std::vector<Record::Sound> soundsToCarry(const WorkPlace& place, const chunk::Ga
                 there = archive::readStored(into.bytes(), name, intoLabel);
             } catch (const archive::ArchiveError&) {
             }
-            if (!there && !chosen.count(folded(name))) break;
+            if (!there && !chosen.count(archive::foldedName(name))) break;
             if (there && archive::sameContent(*there, member)) name.clear();
             else name = numbered(path, k);
         }
         if (name.empty()) continue;
-        chosen.insert(folded(name));
+        chosen.insert(archive::foldedName(name));
         const fs::path file = place.soundFile(out.size() + 1);
         archive::writeStoredFile(file, member);
         out.push_back({name, versionOf(file)});
