@@ -9,9 +9,8 @@ namespace fs = std::filesystem;
 
 namespace splice {
 
-// A Save
-// that changes nothing (a second one after the same Copy Section, or a rerun of
-// one cut short after its rename) keeps the record of the last one that did.
+// A Save that changes nothing (a second one after the same Copy Section, or a rerun
+// of one cut short after its rename) keeps the record of the last one that did.
 void keepForUndo(const WorkPlace& work, const fs::path& map, const Version& before) {
     const Version after = versionOf(work.editCopy());
     if (before == after) return;
